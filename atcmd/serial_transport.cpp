@@ -1,0 +1,230 @@
+#include "serial_transport.h"
+
+#include <cstring>
+#include <sstream>
+#include <string>
+
+#include "deadline.h"
+#include "handle_guard.h"
+#include "read_completion.h"
+#include "response_recognition.h"
+#include "trace.h"
+
+namespace {
+
+const DWORD kReadChunkSize = 127;
+
+// The loop's one read request: buffer, control block and event. A read
+// still pending when the request is retired or destroyed is cancelled and
+// waited for, so it never outlives them and never overlaps the next read.
+class SerialRead {
+public:
+    explicit SerialRead(HANDLE port) : port_(port)
+    {
+        memset(&ovSerialRead, 0, sizeof ovSerialRead);
+        ovSerialRead.hEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
+        FATAL_CHECK(ovSerialRead.hEvent != NULL);
+    }
+    ~SerialRead()
+    {
+        Retire();
+        CloseHandle(ovSerialRead.hEvent);
+    }
+    SerialRead(const SerialRead &) = delete;
+    SerialRead &operator=(const SerialRead &) = delete;
+
+    // Starts a read; false with the last error set when it failed at once.
+    bool Start()
+    {
+        ovSerialRead.Internal = 0;
+        ovSerialRead.InternalHigh = 0;
+        ovSerialRead.Offset = 0;
+        ovSerialRead.OffsetHigh = 0;
+        ResetEvent(ovSerialRead.hEvent);
+        DebugTrace("start to read serial port\n");
+        if (!ReadFile(port_, buffer_, kReadChunkSize, NULL, &ovSerialRead) &&
+            GetLastError() != ERROR_IO_PENDING)
+            return false;
+        pending_ = true;
+        return true;
+    }
+
+    DWORD Wait(DWORD milliseconds) { return WaitForSingleObject(ovSerialRead.hEvent, milliseconds); }
+
+    // Fetches the outcome of the read, waiting for it.
+    ReadCompletion Finish(DWORD &bytesRead, DWORD &lastError)
+    {
+        bytesRead = 0;
+        BOOL succeeded = GetOverlappedResult(port_, &ovSerialRead, &bytesRead, TRUE);
+        lastError = succeeded ? 0 : GetLastError();
+        pending_ = false;
+        return ClassifyReadCompletion(succeeded, lastError, bytesRead);
+    }
+
+    // Cancels a pending read and waits for it; returns the bytes it had.
+    DWORD Retire()
+    {
+        if (!pending_)
+            return 0;
+        CancelIo(port_);
+        DWORD bytesRead = 0;
+        DWORD lastError = 0;
+        Finish(bytesRead, lastError);
+        return bytesRead;
+    }
+
+    std::string Chunk(DWORD bytesRead) const { return std::string(buffer_, bytesRead); }
+
+private:
+    HANDLE port_;
+    OVERLAPPED ovSerialRead;
+    char buffer_[kReadChunkSize + 1];
+    bool pending_ = false;
+};
+
+enum class PassEnd { NextPass, LeaveLoop };
+
+// Traces a chunk, appends it to the answer and scans what is new.
+PassEnd TakeChunk(const std::string &chunk, std::stringstream &responseStream, const char *resp,
+                  AtResult &result)
+{
+    DebugTrace("read buffer[%d]: %s", static_cast<int>(chunk.size()), chunk.c_str());
+    responseStream.write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+    int verdict = ScanResponseLines(responseStream, resp);
+    if (verdict == kScanMatched)
+        result = kAtSuccess;
+    return verdict == kScanNothing ? PassEnd::NextPass : PassEnd::LeaveLoop;
+}
+
+// One pass of the read loop: one read, one bounded wait, one outcome, one scan.
+PassEnd ReadPass(SerialRead &read, const Deadline &deadline, std::stringstream &responseStream,
+                 const char *resp, AtResult &result)
+{
+    if (!read.Start()) {
+        DebugTrace("read serial port failed, err: %d\n", static_cast<int>(GetLastError()));
+        return PassEnd::LeaveLoop;
+    }
+    DWORD waitResult = read.Wait(deadline.Remaining(GetTickCount()));
+    DebugTrace("wait return %d\n", static_cast<int>(waitResult));
+    if (waitResult == WAIT_TIMEOUT) {
+        DebugTrace("read timeouts\n");
+        DWORD late = read.Retire();
+        return late > 0 ? TakeChunk(read.Chunk(late), responseStream, resp, result) : PassEnd::NextPass;
+    }
+    if (waitResult != WAIT_OBJECT_0) {
+        DebugTrace("start to cancel IO\n");
+        DWORD late = read.Retire();
+        responseStream.write(read.Chunk(late).data(), late);
+        return PassEnd::LeaveLoop;
+    }
+    DebugTrace("start to get overlapped result");
+    DWORD bytesRead = 0;
+    DWORD lastError = 0;
+    switch (read.Finish(bytesRead, lastError)) {
+    case ReadCompletion::NoBytes:
+        DebugTrace("no bytes read\n");
+        return PassEnd::NextPass;
+    case ReadCompletion::Bytes:
+        return TakeChunk(read.Chunk(bytesRead), responseStream, resp, result);
+    case ReadCompletion::Cancelled:
+    case ReadCompletion::Failed:
+        break;
+    }
+    DebugTrace("get overlapped failed, error: %d\n", static_cast<int>(lastError));
+    return PassEnd::LeaveLoop;
+}
+
+}  // namespace
+
+AtResult SerialAtCommand(const char *portname, const char *cmd, const char *resp, DWORD timeout)
+{
+    DebugTrace("SerialAtCommand(), portname(%s), cmd(%s), resp(%s), timeout(%d)\n", portname, cmd, resp,
+               static_cast<int>(timeout));
+    HandleGuard port(CreateFileA(portname, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
+                                 FILE_FLAG_OVERLAPPED, NULL));
+    if (port.get() == INVALID_HANDLE_VALUE) {
+        DebugTrace("can not open %s, error: %d\n", portname, static_cast<int>(GetLastError()));
+        return kAtFailure;
+    }
+    DebugTrace("serial port open succeeded\n");
+    AtResult result = kAtFailure;
+    std::stringstream responseStream(std::ios::in | std::ios::out);
+    SerialRead read(port.get());
+
+    DebugTrace("start to config serial port\n");
+    int ret = ConfigSerialPort(port.get());
+    if (ret < 0) {
+        DebugTrace("config serial port failed, ret(%d)\n", ret);
+        return result;
+    }
+    DebugTrace("config serial port succeeded\n");
+    DWORD required = static_cast<DWORD>(strlen(cmd));
+    DWORD written = WriteSerialPort(port.get(), cmd, required);
+    if (written < required) {
+        DebugTrace("write less bytes to serial, required(%d), ret(%d)\n", static_cast<int>(required),
+                   static_cast<int>(written));
+        return result;
+    }
+    DebugTrace("write at command succeeded.\n");
+
+    Deadline deadline(GetTickCount(), timeout);
+    result = kAtFailure;
+    while (!deadline.Reached(GetTickCount())) {
+        if (ReadPass(read, deadline, responseStream, resp, result) == PassEnd::LeaveLoop)
+            break;
+    }
+    if (deadline.Reached(GetTickCount()))
+        result = kAtTimeout;
+    return result;
+}
+
+int ConfigSerialPort(HANDLE port)
+{
+    COMMTIMEOUTS timeouts;
+    memset(&timeouts, 0, sizeof timeouts);
+    timeouts.ReadIntervalTimeout = 100;
+    timeouts.ReadTotalTimeoutMultiplier = 0;
+    timeouts.ReadTotalTimeoutConstant = 500;
+    timeouts.WriteTotalTimeoutMultiplier = 0;
+    timeouts.WriteTotalTimeoutConstant = 5000;
+    if (!SetCommTimeouts(port, &timeouts)) {
+        DebugTrace("set comm timeouts failed, error: %d\n", static_cast<int>(GetLastError()));
+        return -1;
+    }
+
+    DCB dcb;
+    memset(&dcb, 0, sizeof dcb);
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(port, &dcb)) {
+        DebugTrace("get COMM DCB failed, error: %d", static_cast<int>(GetLastError()));
+        return -1;
+    }
+    dcb.BaudRate = 9600;
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.fOutxCtsFlow = TRUE;
+    dcb.fOutxDsrFlow = TRUE;
+    if (!SetCommState(port, &dcb)) {
+        DebugTrace("set COMM DCB failed, error: %d", static_cast<int>(GetLastError()));
+        return -1;
+    }
+
+    ClearCommBreak(port);
+    DWORD errors = 0;
+    COMSTAT status;
+    ClearCommError(port, &errors, &status);
+    return 0;
+}
+
+DWORD WriteSerialPort(HANDLE port, const char *data, DWORD length)
+{
+    OVERLAPPED ov;
+    memset(&ov, 0, sizeof ov);
+    ov.hEvent = CreateEventA(NULL, FALSE, FALSE, NULL);
+    FATAL_CHECK(ov.hEvent);
+    HandleGuard event(ov.hEvent);
+    DWORD written = 0;
+    if (!WriteFile(port, data, length, &written, &ov) && GetLastError() == ERROR_IO_PENDING)
+        GetOverlappedResult(port, &ov, &written, TRUE);
+    return written;
+}

@@ -1,0 +1,16 @@
+// Progress and error messages, sent to the debugger output channel.
+#pragma once
+
+// Formats printf-style into a 512-byte buffer and hands the text, unchanged,
+// to OutputDebugStringA. An over-long text is cut to fit the buffer.
+void DebugTrace(const char *format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
+// Traces the failed condition with its source file and line, then aborts.
+[[noreturn]] void FatalCheckFailed(const char *condition, const char *file, int line);
+
+#define FATAL_CHECK(condition) \
+    ((condition) ? (void)0 : FatalCheckFailed(#condition, __FILE__, __LINE__))

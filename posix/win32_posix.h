@@ -1,0 +1,159 @@
+// POSIX stand-in for the Win32 subset atcmd uses. Only what the program
+// calls is here, with the semantics Windows gives it; see posix/README.md
+// for the mapping. Error numbers from GetLastError are errno values, except
+// the few Win32 codes the program compares against (defined below).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+typedef int BOOL;
+typedef unsigned char BYTE;
+typedef uint16_t WORD;
+typedef uint32_t DWORD;
+typedef int32_t LONG;
+typedef uintptr_t ULONG_PTR;
+typedef void *HANDLE;
+typedef void *PVOID;
+typedef void *LPVOID;
+typedef const void *LPCVOID;
+typedef char *LPSTR;
+typedef const char *LPCSTR;
+typedef DWORD *LPDWORD;
+typedef void *HMODULE;
+typedef void (*FARPROC)();
+
+#ifndef TRUE
+#define TRUE 1
+#endif
+#ifndef FALSE
+#define FALSE 0
+#endif
+
+#define MAX_PATH 260
+#define INFINITE 0xFFFFFFFFu
+#define MAXDWORD 0xFFFFFFFFu
+#define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
+
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+#define OPEN_EXISTING 3u
+#define FILE_ATTRIBUTE_NORMAL 0x80u
+#define FILE_FLAG_OVERLAPPED 0x40000000u
+
+#define WAIT_OBJECT_0 0x0u
+#define WAIT_TIMEOUT 0x102u
+#define WAIT_FAILED 0xFFFFFFFFu
+
+#define ERROR_INVALID_HANDLE 6u
+#define ERROR_INVALID_PARAMETER 87u
+#define ERROR_IO_INCOMPLETE 996u
+#define ERROR_IO_PENDING 997u
+#define ERROR_OPERATION_ABORTED 995u
+#define ERROR_TIMEOUT 1460u
+
+#define DTR_CONTROL_DISABLE 0u
+#define DTR_CONTROL_ENABLE 1u
+#define DTR_CONTROL_HANDSHAKE 2u
+#define RTS_CONTROL_DISABLE 0u
+#define RTS_CONTROL_ENABLE 1u
+#define RTS_CONTROL_HANDSHAKE 2u
+#define RTS_CONTROL_TOGGLE 3u
+
+#define NOPARITY 0
+#define ODDPARITY 1
+#define EVENPARITY 2
+#define ONESTOPBIT 0
+#define ONE5STOPBITS 1
+#define TWOSTOPBITS 2
+
+typedef struct _OVERLAPPED {
+    ULONG_PTR Internal;      // completion status (0 = success)
+    ULONG_PTR InternalHigh;  // bytes transferred
+    DWORD Offset;
+    DWORD OffsetHigh;
+    HANDLE hEvent;
+} OVERLAPPED, *LPOVERLAPPED;
+
+typedef struct _SECURITY_ATTRIBUTES SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
+
+typedef struct _COMMTIMEOUTS {
+    DWORD ReadIntervalTimeout;
+    DWORD ReadTotalTimeoutMultiplier;
+    DWORD ReadTotalTimeoutConstant;
+    DWORD WriteTotalTimeoutMultiplier;
+    DWORD WriteTotalTimeoutConstant;
+} COMMTIMEOUTS, *LPCOMMTIMEOUTS;
+
+typedef struct _DCB {
+    DWORD DCBlength;
+    DWORD BaudRate;
+    DWORD fBinary : 1;
+    DWORD fParity : 1;
+    DWORD fOutxCtsFlow : 1;
+    DWORD fOutxDsrFlow : 1;
+    DWORD fDtrControl : 2;
+    DWORD fDsrSensitivity : 1;
+    DWORD fTXContinueOnXoff : 1;
+    DWORD fOutX : 1;
+    DWORD fInX : 1;
+    DWORD fErrorChar : 1;
+    DWORD fNull : 1;
+    DWORD fRtsControl : 2;
+    DWORD fAbortOnError : 1;
+    DWORD fDummy2 : 17;
+    WORD wReserved;
+    WORD XonLim;
+    WORD XoffLim;
+    BYTE ByteSize;
+    BYTE Parity;
+    BYTE StopBits;
+    char XonChar;
+    char XoffChar;
+    char ErrorChar;
+    char EofChar;
+    char EvtChar;
+    WORD wReserved1;
+} DCB, *LPDCB;
+
+typedef struct _COMSTAT {
+    DWORD cbInQue;
+    DWORD cbOutQue;
+} COMSTAT, *LPCOMSTAT;
+
+// Files and serial ports
+HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
+                   DWORD disposition, DWORD flags, HANDLE templateFile);
+BOOL CloseHandle(HANDLE h);
+BOOL GetCommState(HANDLE port, LPDCB dcb);
+BOOL SetCommState(HANDLE port, LPDCB dcb);
+BOOL SetCommTimeouts(HANDLE port, LPCOMMTIMEOUTS timeouts);
+BOOL ClearCommBreak(HANDLE port);
+BOOL ClearCommError(HANDLE port, LPDWORD errors, LPCOMSTAT stat);
+
+// Overlapped I/O
+BOOL ReadFile(HANDLE h, LPVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED ov);
+BOOL WriteFile(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED ov);
+BOOL GetOverlappedResult(HANDLE h, LPOVERLAPPED ov, LPDWORD done, BOOL wait);
+BOOL CancelIo(HANDLE h);
+
+// Events and waits
+HANDLE CreateEventA(LPSECURITY_ATTRIBUTES sa, BOOL manualReset, BOOL initialState, LPCSTR name);
+BOOL SetEvent(HANDLE event);
+BOOL ResetEvent(HANDLE event);
+DWORD WaitForSingleObject(HANDLE h, DWORD milliseconds);
+
+// Time, errors, debug output
+DWORD GetTickCount(void);
+void Sleep(DWORD milliseconds);
+DWORD GetLastError(void);
+void SetLastError(DWORD error);
+void OutputDebugStringA(LPCSTR text);
+
+// Modules and paths
+DWORD GetModuleFileNameA(HMODULE module, LPSTR path, DWORD size);
+BOOL PathRemoveFileSpecA(LPSTR path);
+BOOL PathAppendA(LPSTR path, LPCSTR more);
+HMODULE LoadLibraryA(LPCSTR name);
+FARPROC GetProcAddress(HMODULE module, LPCSTR name);
+BOOL FreeLibrary(HMODULE module);

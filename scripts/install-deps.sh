@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs only the Debian packages that are missing. Works as root on a fresh
+# Debian 12 machine, and through sudo otherwise.
+#   install-deps.sh native   what the Linux build and its tests need
+#   install-deps.sh win32    also the i686 cross compiler and Wine
+set -euo pipefail
+
+want=(cmake make g++ pkg-config libgtest-dev libboost-regex1.81-dev python3)
+if [ "${1:-native}" = win32 ]; then
+    want+=(g++-mingw-w64-i686 binutils-mingw-w64-i686 python3-pefile wine wine32:i386)
+fi
+
+as_root() {
+    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+installed() {
+    dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q '^install ok installed'
+}
+
+missing=()
+for pkg in "${want[@]}"; do
+    installed "$pkg" || missing+=("$pkg")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "installing: ${missing[*]}"
+for pkg in "${missing[@]}"; do
+    case "$pkg" in
+        *:i386)
+            dpkg --print-foreign-architectures | grep -qx i386 ||
+                as_root dpkg --add-architecture i386 ;;
+    esac
+done
+export DEBIAN_FRONTEND=noninteractive
+as_root apt-get update -q
+as_root apt-get install -y -q --no-install-recommends "${missing[@]}"
