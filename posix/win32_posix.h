@@ -30,6 +30,9 @@ typedef void (*FARPROC)();
 #define FALSE 0
 #endif
 
+// The C calling convention; the platform's only one here.
+#define WINAPIV
+
 #define MAX_PATH 260
 #define INFINITE 0xFFFFFFFFu
 #define MAXDWORD 0xFFFFFFFFu
@@ -47,10 +50,18 @@ typedef void (*FARPROC)();
 
 #define ERROR_INVALID_HANDLE 6u
 #define ERROR_INVALID_PARAMETER 87u
+#define ERROR_INSUFFICIENT_BUFFER 122u
+#define ERROR_MOD_NOT_FOUND 126u
+#define ERROR_PROC_NOT_FOUND 127u
 #define ERROR_IO_INCOMPLETE 996u
 #define ERROR_IO_PENDING 997u
 #define ERROR_OPERATION_ABORTED 995u
 #define ERROR_TIMEOUT 1460u
+
+// OVERLAPPED.Internal of a request still in progress. Once complete it is
+// 0 or the error GetOverlappedResult reports (an errno value, or
+// ERROR_OPERATION_ABORTED after CancelIo).
+#define STATUS_PENDING 0x103u
 
 #define DTR_CONTROL_DISABLE 0u
 #define DTR_CONTROL_ENABLE 1u

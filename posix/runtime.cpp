@@ -1,0 +1,51 @@
+// Time, the last-error value and debug output.
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <unistd.h>
+
+#include "monotonic_clock.h"
+#include "win32_posix.h"
+
+namespace {
+thread_local DWORD lastError = 0;
+}
+
+DWORD GetLastError(void)
+{
+    return lastError;
+}
+
+void SetLastError(DWORD error)
+{
+    lastError = error;
+}
+
+DWORD GetTickCount(void)
+{
+    return static_cast<DWORD>(MonotonicMs());
+}
+
+void Sleep(DWORD milliseconds)
+{
+    timespec left{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}
+
+// The debugger channel is standard error: the text as it is, nothing added.
+void OutputDebugStringA(LPCSTR text)
+{
+    if (text == nullptr)
+        return;
+    size_t left = strlen(text);
+    while (left > 0) {
+        ssize_t put = write(STDERR_FILENO, text, left);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return;
+        text += put;
+        left -= static_cast<size_t>(put);
+    }
+}
