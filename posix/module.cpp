@@ -1,0 +1,131 @@
+// Modules and paths: the running executable's path, path editing in place,
+// and run-time loading of a shared library.
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "win32_posix.h"
+
+namespace {
+
+bool IsSeparator(char c)
+{
+    return c == '/' || c == '\\';
+}
+
+// The whole target of /proc/self/exe, however long; false with errno set.
+bool ReadExecutablePath(std::string &path)
+{
+    std::string buffer(256, '\0');
+    for (;;) {
+        ssize_t length = readlink("/proc/self/exe", &buffer[0], buffer.size());
+        if (length < 0)
+            return false;
+        // readlink cuts silently: only a result shorter than the buffer is whole.
+        if (static_cast<size_t>(length) < buffer.size()) {
+            path.assign(buffer, 0, static_cast<size_t>(length));
+            return true;
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+}  // namespace
+
+// Only the executable itself (module NULL) is supported. As on Windows
+// since Vista: a path that does not fit is cut to size - 1 characters and
+// terminated, and the result is `size` with ERROR_INSUFFICIENT_BUFFER.
+DWORD GetModuleFileNameA(HMODULE module, LPSTR path, DWORD size)
+{
+    if (module != NULL) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return 0;
+    }
+    std::string executable;
+    if (!ReadExecutablePath(executable)) {
+        SetLastError(static_cast<DWORD>(errno));
+        return 0;
+    }
+    if (size == 0) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    if (executable.size() >= size) {
+        memcpy(path, executable.data(), size - 1);
+        path[size - 1] = '\0';
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return size;
+    }
+    memcpy(path, executable.c_str(), executable.size() + 1);
+    return static_cast<DWORD>(executable.size());
+}
+
+// Drops the last component and the separator before it; the root keeps its
+// separator. Either separator counts, '/' being this platform's own.
+BOOL PathRemoveFileSpecA(LPSTR path)
+{
+    char *last = NULL;
+    for (char *p = path; *p != '\0'; ++p) {
+        if (IsSeparator(*p))
+            last = p;
+    }
+    if (last == NULL) {
+        if (path[0] == '\0')
+            return FALSE;
+        path[0] = '\0';
+        return TRUE;
+    }
+    if (last == path) {
+        if (last[1] == '\0')
+            return FALSE;
+        last[1] = '\0';
+        return TRUE;
+    }
+    *last = '\0';
+    return TRUE;
+}
+
+// Joins with exactly one '/'. Leaves `path` unchanged and returns FALSE
+// when the result would not fit in MAX_PATH characters with its NUL.
+BOOL PathAppendA(LPSTR path, LPCSTR more)
+{
+    while (IsSeparator(*more))
+        ++more;
+    size_t length = strlen(path);
+    bool needSeparator = length > 0 && !IsSeparator(path[length - 1]) && *more != '\0';
+    size_t moreLength = strlen(more);
+    if (length + (needSeparator ? 1 : 0) + moreLength >= MAX_PATH)
+        return FALSE;
+    if (needSeparator)
+        path[length++] = '/';
+    memcpy(path + length, more, moreLength + 1);
+    return TRUE;
+}
+
+// A name with a '/' is used as it is; dlopen searches for one without.
+HMODULE LoadLibraryA(LPCSTR name)
+{
+    HMODULE module = dlopen(name, RTLD_NOW | RTLD_LOCAL);
+    if (module == NULL)
+        SetLastError(ERROR_MOD_NOT_FOUND);
+    return module;
+}
+
+FARPROC GetProcAddress(HMODULE module, LPCSTR name)
+{
+    void *address = dlsym(module, name);
+    if (address == NULL) {
+        SetLastError(ERROR_PROC_NOT_FOUND);
+        return NULL;
+    }
+    // POSIX guarantees that a dlsym result converts to a function pointer.
+    return reinterpret_cast<FARPROC>(address);
+}
+
+BOOL FreeLibrary(HMODULE module)
+{
+    return dlclose(module) == 0 ? TRUE : FALSE;
+}
