@@ -1,0 +1,123 @@
+// Opening comm ports: exclusive like Windows, clear failures, line
+// settings, and no fd left behind on any path.
+#include <cerrno>
+#include <cstdio>
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+
+#include "pty_pair.h"
+
+namespace {
+
+int OpenFdCount()
+{
+    int count = 0;
+    DIR *dir = opendir("/proc/self/fd");
+    while (readdir(dir) != nullptr)
+        ++count;
+    closedir(dir);
+    return count;
+}
+
+struct OpenFailureCase {
+    const char *name;
+    DWORD error;
+};
+
+TEST(CommOpen, FailsWithTheErrorNumber)
+{
+    char regularFile[] = "/tmp/posix_standin_XXXXXX";
+    int fd = mkstemp(regularFile);
+    const OpenFailureCase cases[] = {{"", ENOENT}, {"/dev/no-such-port", ENOENT}, {regularFile, ENOTTY}};
+    for (const OpenFailureCase &c : cases) {
+        OpenPort port(c.name);
+        EXPECT_EQ(port.get(), INVALID_HANDLE_VALUE) << c.name;
+        EXPECT_EQ(GetLastError(), c.error) << c.name;
+    }
+    close(fd);
+    unlink(regularFile);
+}
+
+TEST(CommOpen, IsExclusive)
+{
+    PtyPair pty;
+    {
+        OpenPort first(pty.SlaveName());
+        ASSERT_NE(first.get(), INVALID_HANDLE_VALUE);
+        OpenPort second(pty.SlaveName());
+        EXPECT_EQ(second.get(), INVALID_HANDLE_VALUE);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(EBUSY));
+    }
+    // Another program holding the device's flock keeps us out as well.
+    int other = open(pty.SlaveName(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_EQ(flock(other, LOCK_EX), 0);
+    EXPECT_EQ(OpenPort(pty.SlaveName()).get(), INVALID_HANDLE_VALUE);
+    close(other);
+    EXPECT_NE(OpenPort(pty.SlaveName()).get(), INVALID_HANDLE_VALUE);
+}
+
+TEST(CommOpen, LeavesNoFdBehind)
+{
+    PtyPair pty;
+    int before = OpenFdCount();
+    for (int round = 0; round < 3; ++round) {
+        OpenPort port(pty.SlaveName());
+        OpenPort refused(pty.SlaveName());
+        OpenPort missing("/dev/no-such-port");
+        Request read;
+        read.StartRead(port.get());
+        WaitForSingleObject(read.ov.hEvent, 10);
+        CancelIo(port.get());
+        read.StartRead(port.get());  // still pending at the close
+    }
+    EXPECT_EQ(OpenFdCount(), before);
+}
+
+TEST(CommState, RoundTripsTheProgramsSettings)
+{
+    PtyPair pty;
+    OpenPort port(pty.SlaveName());
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb - 1;
+    EXPECT_FALSE(GetCommState(port.get(), &dcb));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    dcb.DCBlength = sizeof dcb;
+    ASSERT_TRUE(GetCommState(port.get(), &dcb));
+    EXPECT_EQ(dcb.ByteSize, 8);
+    dcb.BaudRate = 9600;
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.fOutxCtsFlow = TRUE;
+    dcb.fOutxDsrFlow = TRUE;
+    EXPECT_TRUE(SetCommState(port.get(), &dcb));  // a pty has no modem lines: accepted
+    DCB back{};
+    back.DCBlength = sizeof back;
+    ASSERT_TRUE(GetCommState(port.get(), &back));
+    EXPECT_EQ(back.BaudRate, 9600u);
+    EXPECT_TRUE(back.fOutxCtsFlow);
+    dcb.BaudRate = 12345;
+    EXPECT_FALSE(SetCommState(port.get(), &dcb));
+    EXPECT_TRUE(ClearCommBreak(port.get()));
+    pty.Send("xyz");
+    DWORD errors = 1;
+    COMSTAT status{};
+    // The pty hands the bytes to the slave side asynchronously.
+    for (DWORD start = GetTickCount(); status.cbInQue < 3 && GetTickCount() - start < 2000; Sleep(10))
+        EXPECT_TRUE(ClearCommError(port.get(), &errors, &status));
+    EXPECT_EQ(errors, 0u);
+    EXPECT_EQ(status.cbInQue, 3u);
+}
+
+TEST(Handles, UnknownOrClosedAreRefused)
+{
+    HANDLE event = CreateEventA(NULL, TRUE, FALSE, NULL);
+    EXPECT_TRUE(CloseHandle(event));
+    EXPECT_FALSE(CloseHandle(event));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_FAILED);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_FALSE(CancelIo(INVALID_HANDLE_VALUE));
+}
+
+}  // namespace

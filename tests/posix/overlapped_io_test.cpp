@@ -1,0 +1,121 @@
+// Overlapped completion on a pty: pending, partial waits, cancel, close,
+// hang-up and writes.
+#include <cerrno>
+#include <ctime>
+#include <gtest/gtest.h>
+
+#include "pty_pair.h"
+
+namespace {
+
+// A port whose reads wait for the full count: only data, cancel or a
+// hang-up end them.
+class CountOnlyPort : public testing::Test {
+protected:
+    PtyPair pty;
+    OpenPort port{pty.SlaveName(), 0, 0};
+    Request read;
+};
+
+TEST_F(CountOnlyPort, ReadIsPendingUntilDriven)
+{
+    ASSERT_FALSE(read.StartRead(port.get()));
+    EXPECT_EQ(GetLastError(), ERROR_IO_PENDING);
+    EXPECT_EQ(read.ov.Internal, STATUS_PENDING);
+    DWORD n = 99;
+    EXPECT_FALSE(GetOverlappedResult(port.get(), &read.ov, &n, FALSE));
+    EXPECT_EQ(GetLastError(), ERROR_IO_INCOMPLETE);
+    Request second;
+    EXPECT_FALSE(second.StartRead(port.get()));
+    EXPECT_NE(GetLastError(), ERROR_IO_PENDING);
+}
+
+TEST_F(CountOnlyPort, ShortWaitLeavesReadPendingAndALaterWaitCompletesIt)
+{
+    read.StartRead(port.get(), 3);
+    EXPECT_EQ(WaitForSingleObject(read.ov.hEvent, 50), WAIT_TIMEOUT);
+    pty.Send("ab");
+    EXPECT_EQ(WaitForSingleObject(read.ov.hEvent, 50), WAIT_TIMEOUT);
+    pty.Send("c");
+    EXPECT_EQ(WaitForSingleObject(read.ov.hEvent, INFINITE), WAIT_OBJECT_0);
+    DWORD n = 0;
+    EXPECT_TRUE(GetOverlappedResult(port.get(), &read.ov, &n, TRUE));
+    EXPECT_EQ(read.Text(n), "abc");
+}
+
+TEST_F(CountOnlyPort, CancelKeepsTheBytesSoFar)
+{
+    for (std::string sent : {"", "ab"}) {
+        read.StartRead(port.get());
+        if (!sent.empty())
+            pty.Send(sent);
+        EXPECT_EQ(WaitForSingleObject(read.ov.hEvent, 50), WAIT_TIMEOUT);
+        EXPECT_TRUE(CancelIo(port.get()));
+        EXPECT_EQ(WaitForSingleObject(read.ov.hEvent, 0), WAIT_OBJECT_0);
+        DWORD n = 99;
+        EXPECT_FALSE(GetOverlappedResult(port.get(), &read.ov, &n, TRUE));
+        EXPECT_EQ(GetLastError(), ERROR_OPERATION_ABORTED);
+        EXPECT_EQ(read.Text(n), sent);
+    }
+}
+
+// The 2 s total only bounds a stand-in that misses the hang-up.
+TEST(HangUp, FailsPromptlyWithoutSpinning)
+{
+    PtyPair pty;
+    OpenPort port(pty.SlaveName(), 0, 2000);
+    Request read;
+    read.StartRead(port.get());
+    Feeder feeder(pty, {{50, "ab"}, {150, ""}});
+    DWORD start = GetTickCount();
+    clock_t cpuStart = clock();
+    DWORD n = 0;
+    EXPECT_FALSE(GetOverlappedResult(port.get(), &read.ov, &n, TRUE));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(EIO));
+    EXPECT_EQ(read.Text(n), "ab");
+    EXPECT_LT(ElapsedMs(start), 600);
+    EXPECT_LT(clock() - cpuStart, CLOCKS_PER_SEC / 10);
+    // The next read fails too, at once, instead of reporting zero bytes.
+    read.StartRead(port.get());
+    EXPECT_FALSE(GetOverlappedResult(port.get(), &read.ov, &n, TRUE));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(EIO));
+}
+
+TEST(PortClose, AbortsThePendingRead)
+{
+    PtyPair pty;
+    Request read;
+    {
+        OpenPort port(pty.SlaveName());
+        read.StartRead(port.get());
+    }
+    EXPECT_EQ(read.ov.Internal, ERROR_OPERATION_ABORTED);
+    EXPECT_EQ(WaitForSingleObject(read.ov.hEvent, 0), WAIT_OBJECT_0);
+}
+
+TEST(Write, CompletesWithAllBytes)
+{
+    PtyPair pty;
+    OpenPort port(pty.SlaveName());
+    OVERLAPPED ov{};
+    ov.hEvent = CreateEventA(NULL, FALSE, FALSE, NULL);
+    DWORD n = 99;
+    for (std::string text : {"AT\r\n", ""}) {
+        ASSERT_FALSE(WriteFile(port.get(), text.data(), static_cast<DWORD>(text.size()), &n, &ov));
+        ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
+        EXPECT_TRUE(GetOverlappedResult(port.get(), &ov, &n, TRUE));
+        EXPECT_EQ(n, text.size());
+        // The wait inside GetOverlappedResult took the auto-reset signal.
+        EXPECT_EQ(WaitForSingleObject(ov.hEvent, 0), WAIT_TIMEOUT);
+    }
+    char got[8] = {};
+    EXPECT_EQ(read(pty.Master(), got, sizeof got), 4);
+    EXPECT_STREQ(got, "AT\r\n");
+    pty.CloseMaster();
+    WriteFile(port.get(), "AT", 2, &n, &ov);
+    EXPECT_FALSE(GetOverlappedResult(port.get(), &ov, &n, TRUE));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(EIO));
+    CloseHandle(ov.hEvent);
+}
+
+}  // namespace

@@ -1,0 +1,120 @@
+// A pseudo-terminal for the tests: the test holds the master, the code
+// under test opens the slave by name through CreateFileA.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <fcntl.h>
+#include <string>
+#include <thread>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+#include "win32_posix.h"
+
+class PtyPair {
+public:
+    PtyPair()
+    {
+        master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (master_ >= 0 && grantpt(master_) == 0 && unlockpt(master_) == 0)
+            slaveName_ = ptsname(master_);
+    }
+    ~PtyPair() { CloseMaster(); }
+    PtyPair(const PtyPair &) = delete;
+    PtyPair &operator=(const PtyPair &) = delete;
+
+    const char *SlaveName() const { return slaveName_.c_str(); }
+    int Master() const { return master_; }
+    void Send(const std::string &text) const
+    {
+        if (write(master_, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+            abort();
+    }
+    void CloseMaster()
+    {
+        if (master_ >= 0)
+            close(master_);
+        master_ = -1;
+    }
+
+private:
+    int master_ = -1;
+    std::string slaveName_;
+};
+
+// Plays (delay ms from start, text) steps into the master on its own
+// thread; an empty text closes the master (a hang-up).
+class Feeder {
+public:
+    Feeder(PtyPair &pty, std::vector<std::pair<int, std::string>> steps)
+        : thread_([this, &pty, steps] {
+              auto start = std::chrono::steady_clock::now();
+              for (const auto &step : steps) {
+                  std::this_thread::sleep_until(start + std::chrono::milliseconds(step.first));
+                  if (stop_)
+                      return;
+                  if (step.second.empty())
+                      pty.CloseMaster();
+                  else
+                      pty.Send(step.second);
+              }
+          })
+    {
+    }
+    ~Feeder()
+    {
+        stop_ = true;
+        thread_.join();
+    }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// Opens the slave as the program does, closing it at scope end.
+class OpenPort {
+public:
+    explicit OpenPort(const char *name, DWORD interval = 100, DWORD constant = 500)
+        : handle_(CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
+                              FILE_FLAG_OVERLAPPED, NULL))
+    {
+        COMMTIMEOUTS timeouts{interval, 0, constant, 0, 5000};
+        if (handle_ != INVALID_HANDLE_VALUE)
+            SetCommTimeouts(handle_, &timeouts);
+    }
+    ~OpenPort()
+    {
+        if (handle_ != INVALID_HANDLE_VALUE)
+            CloseHandle(handle_);
+    }
+    OpenPort(const OpenPort &) = delete;
+    OpenPort &operator=(const OpenPort &) = delete;
+
+    HANDLE get() const { return handle_; }
+
+private:
+    HANDLE handle_;
+};
+
+// One overlapped request's control block, buffer and manual-reset event.
+struct Request {
+    Request() { ov.hEvent = CreateEventA(NULL, TRUE, FALSE, NULL); }
+    ~Request() { CloseHandle(ov.hEvent); }
+    Request(const Request &) = delete;
+    Request &operator=(const Request &) = delete;
+
+    BOOL StartRead(HANDLE port, DWORD count = 127) { return ReadFile(port, buffer, count, NULL, &ov); }
+    std::string Text(DWORD n) const { return std::string(buffer, n); }
+
+    OVERLAPPED ov{};
+    char buffer[256] = {};
+};
+
+inline long ElapsedMs(DWORD startTick)
+{
+    return static_cast<long>(GetTickCount() - startTick);
+}

@@ -1,0 +1,45 @@
+// Events, waits without I/O, the tick count and debug output.
+#include <cerrno>
+#include <gtest/gtest.h>
+
+#include "win32_posix.h"
+
+namespace {
+
+TEST(Events, ManualStaysSignalledAutoIsTakenByAWait)
+{
+    HANDLE manual = CreateEventA(NULL, TRUE, TRUE, NULL);
+    HANDLE automatic = CreateEventA(NULL, FALSE, TRUE, NULL);
+    EXPECT_EQ(WaitForSingleObject(manual, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(manual, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(automatic, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(automatic, 0), WAIT_TIMEOUT);
+    ResetEvent(manual);
+    EXPECT_EQ(WaitForSingleObject(manual, 0), WAIT_TIMEOUT);
+    SetEvent(manual);
+    EXPECT_EQ(WaitForSingleObject(manual, 0), WAIT_OBJECT_0);
+    CloseHandle(manual);
+    CloseHandle(automatic);
+}
+
+TEST(Events, WaitWithoutIoSleepsOrRefusesToHang)
+{
+    HANDLE event = CreateEventA(NULL, TRUE, FALSE, NULL);
+    DWORD start = GetTickCount();
+    EXPECT_EQ(WaitForSingleObject(event, 60), WAIT_TIMEOUT);
+    EXPECT_GE(GetTickCount() - start, 55u);
+    EXPECT_EQ(WaitForSingleObject(event, INFINITE), WAIT_FAILED);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(EDEADLK));
+    CloseHandle(event);
+}
+
+TEST(DebugOutput, WritesTheTextUnchanged)
+{
+    testing::internal::CaptureStderr();
+    OutputDebugStringA("read buffer[4]: OK\r\n");
+    OutputDebugStringA("no line end");
+    OutputDebugStringA("");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "read buffer[4]: OK\r\nno line end");
+}
+
+}  // namespace
