@@ -110,7 +110,7 @@ bool DriveRead(CommPort &port, uint64_t limit)
 // Drives the port's write until it completes (true) or `limit` passes. A
 // write that reaches its total time-out completes successfully with the
 // bytes that went out, as a read time-out does on Windows (STATUS_TIMEOUT
-// is a success status there; Wine reports it as ERROR_TIMEOUT).
+// is a success status there).
 bool DriveWrite(CommPort &port, uint64_t limit)
 {
     IoRequest &request = *port.write;
