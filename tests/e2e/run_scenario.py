@@ -1,0 +1,265 @@
+#!/usr/bin/env python3
+"""Runs one end-to-end scenario: atcmd (native, or the Windows build under
+Wine) against modemsim on a pseudo-terminal, then checks the exit code, the
+bytes the modem received, the trace text, and the time and CPU it took.
+
+Exit status: 0 passed, 1 failed, 77 skipped (CTest's SKIP_RETURN_CODE).
+"""
+
+import argparse
+import fcntl
+import os
+import select
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+import scenarios  # noqa: E402
+import wine  # noqa: E402
+
+SKIPPED = 77
+MISSING_PORT = '/dev/atcmd-e2e-no-such-port'
+# Starting a Wine process costs time and CPU the native program does not
+# spend; the upper bounds get this much more under Wine.
+WINE_START_SECONDS = 2.0
+WINE_START_CPU_SECONDS = 1.0
+RUN_LIMIT_SECONDS = 30
+
+
+ESCAPES = {'\r': '\\r', '\n': '\\n', '\t': '\\t', '\\': '\\\\'}
+
+
+def escape(text: str) -> str:
+    """Trace text made visible: line ends and control bytes escaped."""
+    return ''.join(ESCAPES.get(c) or (c if ' ' <= c < '\x7f' else '\\x%02X' % (ord(c) & 0xff)) for c in text)
+
+
+class Modem:
+    """modemsim serving one scenario, with its received bytes in a log."""
+
+    def __init__(self, modemsim: str, scenario, workdir: str):
+        self.log = os.path.join(workdir, 'modem-received.bin')
+        self.stderr_path = os.path.join(workdir, 'modem-stderr.txt')
+        args = [modemsim, '--idle-exit', str(RUN_LIMIT_SECONDS * 2), '--log', self.log]
+        if scenario.script is not None:
+            script = os.path.join(workdir, 'modem-script.txt')
+            with open(script, 'w', encoding='latin-1') as f:
+                f.write(scenario.script)
+            args += ['--script', script]
+        args += scenario.modem_args
+        with open(self.stderr_path, 'wb') as stderr:
+            self.process = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                            stderr=stderr)
+        ready, _, _ = select.select([self.process.stdout], [], [], 10)
+        self.slave = self.process.stdout.readline().decode().strip() if ready else ''
+        if not self.slave:
+            self.stop()
+            raise RuntimeError('modemsim printed no pty path: ' + self.diagnostics())
+
+    def stop(self) -> None:
+        if self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(5)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        self.process.stdout.close()
+
+    def received(self) -> bytes:
+        with open(self.log, 'rb') as f:
+            return f.read()
+
+    def diagnostics(self) -> str:
+        with open(self.stderr_path, 'rb') as f:
+            return f.read().decode('latin-1')
+
+
+class Run:
+    """What one run of the program gave."""
+
+    def __init__(self, status: int, elapsed: float, cpu: float, trace: str, raw_stderr: bytes):
+        self.status = status
+        self.elapsed = elapsed
+        self.cpu = cpu
+        self.trace = trace
+        self.raw_stderr = raw_stderr
+
+
+def run_program(command, env, workdir, trace_of) -> Run:
+    stderr_path = os.path.join(workdir, 'program-stderr.txt')
+    with open(stderr_path, 'wb') as stderr:
+        start = time.monotonic()
+        process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                   stderr=stderr, env=env, cwd=workdir)
+        killer = threading.Timer(RUN_LIMIT_SECONDS, process.kill)
+        killer.start()
+        _, wait_status, usage = os.wait4(process.pid, 0)
+        elapsed = time.monotonic() - start
+        killer.cancel()
+    process.returncode = os.waitstatus_to_exitcode(wait_status)
+    with open(stderr_path, 'rb') as f:
+        raw = f.read()
+    return Run(process.returncode, elapsed, usage.ru_utime + usage.ru_stime, trace_of(raw), raw)
+
+
+def fragment_text(fragment, under_wine: bool, port: str) -> str:
+    if isinstance(fragment, scenarios.Differs):
+        fragment = fragment.wine if under_wine else fragment.native
+    return fragment.replace('{port}', port)
+
+
+def check(scenario, run: Run, received, under_wine: bool, port: str):
+    """Returns the list of failed expectations."""
+    failures = []
+    if run.status < 0:
+        failures.append('killed by signal %d' % -run.status)
+    elif scenario.result is not None and run.status != scenario.result & 0xff:
+        failures.append('exit code %d, expected %d (AtResult %d)' % (run.status, scenario.result & 0xff,
+                                                                      scenario.result))
+    if scenario.received is not None and received != scenario.received:
+        failures.append('modem received %r, expected %r' % (received, scenario.received))
+    position = 0
+    for fragment in scenario.traces:
+        text = fragment_text(fragment, under_wine, port)
+        found = run.trace.find(text, position)
+        if found < 0:
+            failures.append('trace "%s" missing (after offset %d)' % (escape(text), position))
+        else:
+            position = found + len(text)
+    for fragment in scenario.absent + ([] if under_wine else ['Sanitizer', 'runtime error:']):
+        text = fragment.replace('{port}', port)
+        if text in run.trace:
+            failures.append('trace "%s" present' % escape(text))
+    failures += check_costs(scenario, run, under_wine)
+    return failures
+
+
+def check_costs(scenario, run: Run, under_wine: bool):
+    failures = []
+    if scenario.elapsed is not None:
+        low, high = scenario.elapsed
+        high += WINE_START_SECONDS if under_wine else 0.0
+        if not low <= run.elapsed <= high:
+            failures.append('took %.2f s, expected %.1f to %.1f s' % (run.elapsed, low, high))
+    if scenario.cpu_max is not None:
+        limit = scenario.cpu_max + (WINE_START_CPU_SECONDS if under_wine else 0.0)
+        if run.cpu > limit:
+            failures.append('used %.2f s of CPU, expected at most %.2f s' % (run.cpu, limit))
+    return failures
+
+
+class Port:
+    """The port name the program gets, and what stands behind it."""
+
+    def __init__(self, scenario, index: int, modem, options):
+        self.com = wine.ComPort(options.wine_prefix, 10 + index) if options.wine else None
+        self.holder = None
+        if scenario.port == 'missing' or modem is None:
+            self.name = self.com.name if self.com else MISSING_PORT
+            if self.com:
+                self.com.unmap()
+            return
+        if self.com:
+            self.com.map_to(modem.slave)
+        self.name = self.com.name if self.com else modem.slave
+        if scenario.port == 'locked':
+            self.holder = os.open(modem.slave, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+            fcntl.flock(self.holder, fcntl.LOCK_EX | fcntl.LOCK_NB)
+
+    def release(self) -> None:
+        if self.holder is not None:
+            os.close(self.holder)
+        if self.com:
+            self.com.unmap()
+
+
+def report(scenario, run: Run, received, modem, failures, command) -> None:
+    print('scenario: %s' % scenario.name)
+    print('command:  %s' % ' '.join(command))
+    print('exit:     %d, %.2f s, CPU %.2f s' % (run.status, run.elapsed, run.cpu))
+    print('modem received: %r' % (received,))
+    print('trace:')
+    for line in run.trace.splitlines(keepends=True):
+        print('  ' + escape(line))
+    if failures:
+        print('program stderr (raw):')
+        print(run.raw_stderr.decode('latin-1')[-6000:])
+        if modem:
+            print('modemsim stderr:\n' + modem.diagnostics())
+        print('FAILED:')
+        for failure in failures:
+            print('  - ' + failure)
+    else:
+        print('PASSED')
+
+
+def run_scenario(scenario, options) -> int:
+    if options.wine and scenario.wine is not True:
+        print('skipped under Wine: %s' % scenario.wine)
+        return SKIPPED
+    if not os.path.isfile(options.exe):
+        print('program not found: %s' % options.exe)
+        return 1
+    if options.wine:
+        wine.ensure_prefix(options.wine_prefix)
+    index = [s.name for s in scenarios.SCENARIOS].index(scenario.name)
+    os.makedirs(options.work_dir, exist_ok=True)
+    workdir = tempfile.mkdtemp(prefix=scenario.name + '.', dir=options.work_dir)
+    modem = Modem(options.modemsim, scenario, workdir) if scenario.port != 'missing' else None
+    port = None
+    try:
+        port = Port(scenario, index, modem, options)
+        args = [a.replace('{port}', port.name) for a in scenario.args]
+        if options.wine:
+            command = ['wine', options.exe] + args
+            env, trace_of = wine.environment(options.wine_prefix), wine.trace_text
+        else:
+            command = [options.exe] + args
+            env, trace_of = dict(os.environ), lambda raw: raw.decode('latin-1')
+        run = run_program(command, env, workdir, trace_of)
+    finally:
+        if port:
+            port.release()
+        if modem:
+            modem.stop()
+    received = modem.received() if modem else None
+    failures = check(scenario, run, received, options.wine, port.name)
+    report(scenario, run, received, modem, failures, command)
+    if not failures and not options.keep:
+        shutil.rmtree(workdir, ignore_errors=True)
+    return 1 if failures else 0
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument('--exe', help='the program: atcmd, or atcmd.exe with --wine')
+    parser.add_argument('--modemsim', help='the fake modem')
+    parser.add_argument('--scenario', help='the scenario to run')
+    parser.add_argument('--list', action='store_true', help='print the scenario names')
+    parser.add_argument('--wine', action='store_true', help='run the Windows build under Wine')
+    parser.add_argument('--wine-prefix', default=os.path.join(tempfile.gettempdir(), 'atcmd-e2e-wine'))
+    parser.add_argument('--prepare-prefix', action='store_true', help='create the Wine prefix and stop')
+    parser.add_argument('--work-dir', default=os.path.join(tempfile.gettempdir(), 'atcmd-e2e'))
+    parser.add_argument('--keep', action='store_true', help='keep the work files of a passed run')
+    options = parser.parse_args()
+    if options.list:
+        print('\n'.join(s.name for s in scenarios.SCENARIOS))
+        return 0
+    if options.prepare_prefix:
+        wine.ensure_prefix(options.wine_prefix)
+        return 0
+    if not (options.exe and options.modemsim and options.scenario):
+        parser.error('--exe, --modemsim and --scenario are needed')
+    options.exe = os.path.abspath(options.exe)
+    options.modemsim = os.path.abspath(options.modemsim)
+    return run_scenario(scenarios.find(options.scenario), options)
+
+
+if __name__ == '__main__':
+    sys.exit(main())

@@ -1,0 +1,224 @@
+"""The end-to-end scenarios: the whole program against the fake modem.
+
+One row per scenario. `args` and trace fragments may hold {port}, replaced
+by the port the run uses (the pty's path natively, \\\\.\\COMnn under Wine).
+`traces` is an ordered subsequence of the program's trace text; `absent`
+must not appear anywhere in it. `script` is a modemsim script (None: the
+built-in answers). `wine` is True, or the reason the row is skipped there.
+"""
+
+from dataclasses import dataclass, field
+from typing import List, Optional, Tuple, Union
+
+
+@dataclass(frozen=True)
+class Differs:
+    """A trace fragment that Wine spells differently (error numbers)."""
+    native: str
+    wine: str
+
+
+Fragment = Union[str, Differs]
+
+
+@dataclass
+class Scenario:
+    name: str
+    args: List[str]
+    result: Optional[int]               # the program's AtResult; None: any
+    script: Optional[str] = None
+    port: str = 'modem'                 # modem | missing | locked
+    modem_args: List[str] = field(default_factory=list)
+    received: Optional[bytes] = None    # exactly what the modem must get
+    traces: List[Fragment] = field(default_factory=list)
+    absent: List[str] = field(default_factory=list)
+    elapsed: Optional[Tuple[float, float]] = None   # seconds, generous
+    cpu_max: Optional[float] = None     # user+sys seconds of the program
+    wine: Union[bool, str] = True
+
+
+def send(data: bytes) -> str:
+    """A script `send` step for raw bytes."""
+    names = {0x0d: '\\r', 0x0a: '\\n', 0x5c: '\\\\'}
+    escaped = ''.join(names.get(b) or (chr(b) if 0x20 <= b < 0x7f else '\\x%02X' % b) for b in data)
+    return 'send ' + escaped + '\n'
+
+
+def split_answer(answer: bytes, at: int, pause_ms: int = 300) -> str:
+    """Answers any command with `answer` in two writes, cut at `at`."""
+    return 'expect *\n' + send(answer[:at]) + 'pause %d\n' % pause_ms + send(answer[at:]) + 'silence\n'
+
+
+def answer_with(*chunks: bytes, pause_ms: int = 300) -> str:
+    steps = 'expect *\n'
+    for i, chunk in enumerate(chunks):
+        if i:
+            steps += 'pause %d\n' % pause_ms
+        steps += send(chunk)
+    return steps + 'silence\n'
+
+
+def read_buffer(chunk: bytes) -> str:
+    """The trace of one read that delivered `chunk`."""
+    return 'read buffer[%d]: %s' % (len(chunk), chunk.decode('latin-1'))
+
+
+AT = ['/port', '{port}', '/cmd', 'AT']
+OPEN = [
+    'set MBIM request: 0\n',
+    'serial port open succeeded\n',
+    'start to config serial port\n',
+    'config serial port succeeded\n',
+    'write at command succeeded.\n',
+]
+UNSOLICITED = b'\r\n^MODE: 2\r\r\n\r\n+CIEV: 7,1\r\n'
+CREG = b'\r\n+CREG: 2,1,"1234","001122BB"\r\n\r\nOK\r\n'
+LOCK_WINE = 'Wine takes no flock on the device, so a lock held outside Wine does not stop it'
+
+SCENARIOS: List[Scenario] = [
+    Scenario(
+        'worked_example', AT + ['/resp', 'OK', '/timeout', '3000'], 1,
+        script='expect AT\nsend AT\\r\\r\\nOK\\r\\n\nsilence\n',
+        received=b'AT\r\n',
+        traces=['set MBIM request: 0\n',
+                'SerialAtCommand(), portname({port}), cmd(AT\r\n), resp(OK), timeout(3000)\n']
+        + OPEN[1:] + ['start to read serial port\n', 'wait return 0\n', 'start to get overlapped result',
+                      read_buffer(b'AT\r\r\nOK\r\n'), 'AtCommand() return 1\n'],
+        absent=['read ERROR result'], elapsed=(0.0, 2.5)),
+    Scenario(
+        'builtin_modem_option_case', ['/Port', '{port}', '/CMD', 'AT', '/Resp', '^OK$', '/TIMEOUT', '3000'], 1,
+        received=b'AT\r\n', traces=OPEN + [read_buffer(b'AT\r\r\nOK\r\n'), 'AtCommand() return 1\n']),
+    Scenario(
+        'error_answer', AT + ['/resp', 'OK', '/timeout', '3000'], -1,
+        script=answer_with(b'\r\nERROR\r\n'), received=b'AT\r\n',
+        traces=OPEN + [read_buffer(b'\r\nERROR\r\n'), 'read ERROR result', 'AtCommand() return -1\n']),
+    Scenario(
+        'error_with_junk_after', AT + ['/resp', 'oooops', '/timeout', '3000'], -1,
+        script=answer_with(b'\r\nERROR\r\n\r\noooops\r\n'),
+        traces=['read ERROR result', 'AtCommand() return -1\n']),
+    Scenario(
+        'cme_error', ['/port', '{port}', '/cmd', 'AT+CFUN=1', '/resp', 'OK', '/timeout', '3000'], -1,
+        script=answer_with(b'\r\n+CME ERROR: 10\r\n'), received=b'AT+CFUN=1\r\n',
+        traces=OPEN + [read_buffer(b'\r\n+CME ERROR: 10\r\n'), 'read ERROR result',
+                       'AtCommand() return -1\n']),
+    Scenario(
+        'builtin_cme_error', ['/port', '{port}', '/cmd', 'AT+CFUN=99', '/resp', 'OK', '/timeout', '3000'], -1,
+        received=b'AT+CFUN=99\r\n', traces=['read ERROR result', 'AtCommand() return -1\n']),
+    Scenario(
+        'cms_error', AT + ['/resp', 'OK', '/timeout', '3000'], -1,
+        script=answer_with(b'\r\n+CMS ERROR: 456\r\n'), traces=['read ERROR result', 'AtCommand() return -1\n']),
+    Scenario(
+        'idle_modem_times_out', AT + ['/resp', 'OK', '/timeout', '2000'], -2,
+        script='silence\n', received=b'AT\r\n',
+        traces=OPEN + ['start to read serial port\n', 'no bytes read\n', 'start to read serial port\n',
+                       'no bytes read\n', 'AtCommand() return -2\n'],
+        absent=['read buffer['], elapsed=(1.9, 3.5), cpu_max=1.0),
+    Scenario(
+        'not_a_final_answer_keeps_waiting', AT + ['/resp', 'OK', '/timeout', '1500'], -2,
+        script=answer_with(b'\r\nUNKNOWN COMMAND\r\n'),
+        traces=[read_buffer(b'\r\nUNKNOWN COMMAND\r\n'), 'no bytes read\n', 'AtCommand() return -2\n'],
+        elapsed=(1.4, 3.0)),
+    Scenario(
+        'ok_split_in_two_reads', AT + ['/resp', 'OK', '/timeout', '3000'], 1,
+        script=answer_with(b'\r\nO', b'K\r\n'),
+        traces=[read_buffer(b'\r\nO'), read_buffer(b'K\r\n'), 'AtCommand() return 1\n']),
+    Scenario(
+        'error_split_in_two_reads', AT + ['/resp', 'OK', '/timeout', '3000'], -1,
+        script=answer_with(b'\r\nERR', b'OR\r\n'),
+        traces=[read_buffer(b'\r\nERR'), read_buffer(b'OR\r\n'), 'read ERROR result',
+                'AtCommand() return -1\n']),
+    Scenario(
+        'error_across_read_size', AT + ['/resp', 'OK', '/timeout', '3000'], -1,
+        script=answer_with(b'\r\n' + b'A' * 124 + b'ERROR\r\n'),
+        traces=['read buffer[127]: \r\n', read_buffer(b'RROR\r\n'), 'read ERROR result']),
+    Scenario(
+        'multi_line_answer', ['/port', '{port}', '/cmd', 'AT+CSQ', '/resp', '^\\+CSQ', '/timeout', '3000'], 1,
+        received=b'AT+CSQ\r\n', traces=[read_buffer(b'AT+CSQ\r\r\n+CSQ: 21,99\r\n\r\nOK\r\n'),
+                                        'AtCommand() return 1\n']),
+    Scenario(
+        'unsolicited_line_after_ok', AT + ['/resp', '^OK$', '/timeout', '3000'], 1,
+        script=answer_with(b'\r\nOK\r\n\r\n+CMTI: "ME",1\r\n'), traces=['AtCommand() return 1\n']),
+    Scenario(
+        'unsolicited_lines_before_answer', ['/port', '{port}', '/cmd', 'AT+CREG?', '/resp', '^\\+CREG: 2,1',
+                                            '/timeout', '3000'], 1,
+        script=answer_with(UNSOLICITED, CREG),
+        traces=[read_buffer(UNSOLICITED), read_buffer(CREG), 'AtCommand() return 1\n']),
+    Scenario(
+        'message_prompt_without_line_feed', ['/port', '{port}', '/cmd', 'AT+CMGS="123"', '/resp', '^> ',
+                                             '/timeout', '3000'], 1,
+        script=answer_with(b'\r\n> '), traces=[read_buffer(b'\r\n> '), 'AtCommand() return 1\n']),
+    Scenario(
+        'nul_inside_line', AT + ['/resp', 'OK', '/timeout', '2000'], 1,
+        script=answer_with(b'\r\nX\x00OK\r\n'), traces=['AtCommand() return 1\n']),
+    Scenario(
+        'empty_command', ['/port', '{port}', '/resp', 'OK', '/timeout', '3000'], 1,
+        script='pause 300\n' + send(b'\r\nOK\r\n') + 'silence\n', received=b'',
+        traces=['cmd(), resp(OK)', 'write at command succeeded.\n', 'AtCommand() return 1\n']),
+    Scenario(
+        'no_time_limit', AT + ['/resp', 'OK', '/timeout', '0'], 1,
+        script='expect AT\npause 1200\n' + send(b'\r\nOK\r\n') + 'silence\n',
+        traces=['timeout(0)\n', 'no bytes read\n', 'no bytes read\n', 'AtCommand() return 1\n'],
+        elapsed=(1.1, 3.0)),
+    Scenario(
+        'timeout_minus_one_is_a_long_limit', AT + ['/resp', 'OK', '/timeout', '-1'], 1,
+        script='expect AT\npause 600\n' + send(b'\r\nOK\r\n') + 'silence\n',
+        traces=['timeout(-1)\n', 'no bytes read\n', 'AtCommand() return 1\n']),
+    Scenario(
+        'missing_port', ['/port', '{port}', '/cmd', 'AT', '/resp', 'OK', '/timeout', '1000'], -1,
+        port='missing',
+        traces=['set MBIM request: 0\n', Differs('can not open {port}, error: 2\n', 'can not open {port}, error: 2\n'),
+                'AtCommand() return -1\n'],
+        absent=['serial port open succeeded'], elapsed=(0.0, 2.0)),
+    Scenario(
+        'port_held_by_another_program', AT + ['/resp', 'OK', '/timeout', '1000'], -1,
+        port='locked', received=b'',
+        traces=['can not open {port}, error: 16\n', 'AtCommand() return -1\n'],
+        absent=['serial port open succeeded'], wine=LOCK_WINE),
+    Scenario(
+        'hang_up_during_read', AT + ['/resp', 'OK', '/timeout', '5000'], -1,
+        script='expect AT\n' + send(b'\r\nO') + 'pause 300\nhangup\n',
+        traces=OPEN + [read_buffer(b'\r\nO'), Differs('get overlapped failed, error: 5\n',
+                                                       'get overlapped failed, error: '),
+                       'AtCommand() return -1\n'],
+        elapsed=(0.3, 2.0), cpu_max=0.5),
+    Scenario(
+        'malformed_expression', AT + ['/resp', '(', '/timeout', '1500'], -2,
+        received=b'AT\r\n', traces=[read_buffer(b'AT\r\r\nOK\r\n'), 'AtCommand() return -2\n'],
+        absent=['regex search failed'], elapsed=(1.4, 3.0)),
+    Scenario(
+        'catastrophic_expression', AT + ['/resp', '(x+x+)+y|^OK$', '/timeout', '3000'], 1,
+        script=answer_with(b'\r\n' + b'x' * 30 + b'\r\n\r\nOK\r\n'),
+        traces=['regex search failed: ', 'AtCommand() return 1\n'], elapsed=(0.0, 2.5)),
+    Scenario(
+        'option_without_value_at_end', ['/port', '{port}', '/cmd', 'AT', '/resp'], -1,
+        received=b'', absent=['SerialAtCommand(', 'serial port open succeeded', 'set MBIM request']),
+    Scenario(
+        'port_name_taken_from_next_option', ['/port', '/cmd', 'AT', '/timeout', '1000'], -1,
+        port='missing', traces=['portname(/cmd)', Differs('can not open /cmd, error: 2\n', 'can not open /cmd, error: ')]),
+    Scenario(
+        'no_arguments', [], -1, port='missing',
+        traces=['set MBIM request: 0\n', 'portname()', Differs('can not open , error: 2\n', 'can not open , error: '),
+                'AtCommand() return -1\n']),
+    Scenario(
+        'mbim_request_traced', ['/MBIM', '/cmd', 'AT', '/timeout', '1000'], None, port='missing',
+        traces=['set MBIM request: 1\n', 'AtCommand() return '], absent=['SerialAtCommand('],
+        elapsed=(0.0, 4.0)),
+]
+
+# 'OK' and 'ERROR' cut at every position: a line is examined whole however
+# the reads deliver it.
+for cut in range(1, len(b'\r\nOK\r\n')):
+    SCENARIOS.append(Scenario(
+        'ok_cut_at_%d' % cut, AT + ['/resp', '^OK$', '/timeout', '3000'], 1,
+        script=split_answer(b'\r\nOK\r\n', cut), traces=['AtCommand() return 1\n']))
+for cut in range(1, len(b'\r\nERROR\r\n')):
+    SCENARIOS.append(Scenario(
+        'error_cut_at_%d' % cut, AT + ['/resp', 'OK', '/timeout', '3000'], -1,
+        script=split_answer(b'\r\nERROR\r\n', cut), traces=['read ERROR result', 'AtCommand() return -1\n']))
+
+
+def find(name: str) -> Scenario:
+    for scenario in SCENARIOS:
+        if scenario.name == name:
+            return scenario
+    raise KeyError(name)
