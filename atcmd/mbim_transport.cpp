@@ -30,7 +30,14 @@ bool BuildMbimLibraryPath(char *path)
     if (length >= MAX_PATH)
         return false;
     PathRemoveFileSpecA(path);
-    return PathAppendA(path, kMbimLibraryName) != FALSE;
+    // A failed PathAppendA empties the path; the trace names the folder.
+    char folder[MAX_PATH];
+    memcpy(folder, path, sizeof folder);
+    if (!PathAppendA(path, kMbimLibraryName)) {
+        memcpy(path, folder, sizeof folder);
+        return false;
+    }
+    return true;
 }
 
 MbimEntryPoints FindMbimEntryPoints(const LibraryGuard &library)

@@ -88,8 +88,8 @@ BOOL PathRemoveFileSpecA(LPSTR path)
     return TRUE;
 }
 
-// Joins with exactly one '/'. Leaves `path` unchanged and returns FALSE
-// when the result would not fit in MAX_PATH characters with its NUL.
+// Joins with exactly one '/'. When the result would not fit in MAX_PATH
+// characters with its NUL, empties `path` and returns FALSE, as Windows does.
 BOOL PathAppendA(LPSTR path, LPCSTR more)
 {
     while (IsSeparator(*more))
@@ -97,8 +97,10 @@ BOOL PathAppendA(LPSTR path, LPCSTR more)
     size_t length = strlen(path);
     bool needSeparator = length > 0 && !IsSeparator(path[length - 1]) && *more != '\0';
     size_t moreLength = strlen(more);
-    if (length + (needSeparator ? 1 : 0) + moreLength >= MAX_PATH)
+    if (length + (needSeparator ? 1 : 0) + moreLength >= MAX_PATH) {
+        path[0] = '\0';
         return FALSE;
+    }
     if (needSeparator)
         path[length++] = '/';
     memcpy(path + length, more, moreLength + 1);
