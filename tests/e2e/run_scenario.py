@@ -140,6 +140,12 @@ def check(scenario, run: Run, received, under_wine: bool, port: str):
     return failures
 
 
+def check_modem(modem):
+    if modem and 'Sanitizer' in modem.diagnostics():
+        return ['modemsim reported a sanitizer error']
+    return []
+
+
 def check_costs(scenario, run: Run, under_wine: bool):
     failures = []
     if scenario.elapsed is not None:
@@ -229,7 +235,7 @@ def run_scenario(scenario, options) -> int:
         if modem:
             modem.stop()
     received = modem.received() if modem else None
-    failures = check(scenario, run, received, options.wine, port.name)
+    failures = check(scenario, run, received, options.wine, port.name) + check_modem(modem)
     report(scenario, run, received, modem, failures, command)
     if not failures and not options.keep:
         shutil.rmtree(workdir, ignore_errors=True)
@@ -248,6 +254,8 @@ def main() -> int:
     parser.add_argument('--work-dir', default=os.path.join(tempfile.gettempdir(), 'atcmd-e2e'))
     parser.add_argument('--keep', action='store_true', help='keep the work files of a passed run')
     options = parser.parse_args()
+    options.wine_prefix = os.path.abspath(options.wine_prefix)
+    options.work_dir = os.path.abspath(options.work_dir)
     if options.list:
         print('\n'.join(s.name for s in scenarios.SCENARIOS))
         return 0

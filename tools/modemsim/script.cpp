@@ -13,6 +13,7 @@ const char kScriptHelp[] =
     "                it is ignored.\n"
     "  send BYTES    write BYTES; escapes \\r \\n \\t \\\\ \\\" \\0 \\xHH\n"
     "  pause MS      wait MS milliseconds (still reading and logging)\n"
+    "  drain         wait until the slave's reader has taken all that was sent\n"
     "  echo on|off   echo command lines as they complete (default off in a script)\n"
     "  answer        send the built-in answer to the last line 'expect' took\n"
     "  silence       answer nothing from now on, until killed or idle\n"
@@ -29,10 +30,15 @@ struct Keyword {
 };
 
 const Keyword kKeywords[] = {
-    {"expect", StepKind::Expect, true}, {"send", StepKind::Send, true},
-    {"pause", StepKind::Pause, true},   {"echo", StepKind::Echo, true},
-    {"answer", StepKind::Answer, false}, {"silence", StepKind::Silence, false},
-    {"hangup", StepKind::HangUp, false}, {"exit", StepKind::Exit, false},
+    {"expect", StepKind::Expect, true},
+    {"send", StepKind::Send, true},
+    {"pause", StepKind::Pause, true},
+    {"drain", StepKind::Drain, false},
+    {"echo", StepKind::Echo, true},
+    {"answer", StepKind::Answer, false},
+    {"silence", StepKind::Silence, false},
+    {"hangup", StepKind::HangUp, false},
+    {"exit", StepKind::Exit, false},
 };
 
 bool ParseNumber(const std::string &text, long &number)

@@ -177,6 +177,9 @@ bool Session::RunStep(const Step &step, bool &finished)
         return Send(step.text);
     case StepKind::Pause:
         return PumpFor(static_cast<int>(step.number));
+    case StepKind::Drain:
+        Drain();
+        return !ShouldStop();
     case StepKind::Echo:
         state_.echo = step.number != 0;
         return true;
