@@ -17,6 +17,7 @@ import tempfile
 import threading
 import time
 
+sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import scenarios  # noqa: E402
