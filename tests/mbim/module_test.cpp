@@ -103,22 +103,4 @@ INSTANTIATE_TEST_SUITE_P(Table, Append, testing::Values(
     AppendCase{kDir243, "MbimPortAPI.dll", TRUE, kDir243 + "/MbimPortAPI.dll"},
     AppendCase{kDir243 + "d", "MbimPortAPI.dll", FALSE, ""}));
 
-TEST(LoadLibraryA, MissingFileFailsWithModNotFound)
-{
-    SetLastError(0);
-    EXPECT_EQ(nullptr, LoadLibraryA("/nonexistent/MbimPortAPI.dll"));
-    EXPECT_EQ(ERROR_MOD_NOT_FOUND, GetLastError());
-}
-
-TEST(GetProcAddress, FindsPresentAndReportsMissingEntryPoints)
-{
-    HMODULE library = LoadLibraryA(MBIMSTUB_NO_CLOSE);
-    ASSERT_NE(nullptr, library);
-    EXPECT_NE(nullptr, GetProcAddress(library, "MBIM_DllOpen"));
-    SetLastError(0);
-    EXPECT_EQ(nullptr, GetProcAddress(library, "MBIM_DllClose"));
-    EXPECT_EQ(ERROR_PROC_NOT_FOUND, GetLastError());
-    EXPECT_TRUE(FreeLibrary(library));
-}
-
 }  // namespace

@@ -214,7 +214,10 @@ def check_case(case, mode, args, root):
     shutil.copy2(args.program, exe)
     if case.library:
         sub = "" if case.library == "full" else os.path.join("variants", case.library)
-        shutil.copy2(os.path.join(args.libraries, sub, LIBRARY), os.path.join(folder, LIBRARY))
+        library = os.path.join(args.libraries, sub, LIBRARY)
+        if not os.path.exists(library):
+            return ["no {}: build the stub (tools/mbimstub) for this program".format(library)]
+        shutil.copy2(library, os.path.join(folder, LIBRARY))
     log_path = os.path.join(root, "stub.log")
     env = {k: v for k, v in os.environ.items() if not k.startswith("MBIMSTUB_")}
     env.update(case.env)
