@@ -21,6 +21,7 @@ import tempfile
 import time
 
 # Prefix handling and debug-output decoding are shared with the e2e scenarios.
+sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 import wine  # noqa: E402
 
