@@ -1,0 +1,149 @@
+#!/usr/bin/env python3
+"""Checks the shipped form of atcmd.exe: a 32-bit GUI program with version
+1.1.1.10, a manifest asking for administrator rights, and imports from
+Windows system DLLs only (a static runtime, nothing to ship beside it).
+
+Usage: check_exe.py ATCMD_EXE. Exits 77 (skipped) when the file is absent,
+so a tree that never cross-built does not fail."""
+import fnmatch
+import os
+import sys
+import xml.etree.ElementTree as ElementTree
+
+SKIPPED = 77
+VERSION = (1, 1, 1, 10)
+VERSION_TEXT = "1.1.1.10"
+RT_VERSION = 16
+RT_MANIFEST = 24
+CREATEPROCESS_MANIFEST_RESOURCE_ID = 1
+
+SUPPORTED_OS = {
+    "Windows 7": "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
+    "Windows 8": "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
+    "Windows 8.1": "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
+    "Windows 10 and 11": "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",
+}
+
+# Lower-case glob patterns. A MinGW runtime DLL (libstdc++-6.dll,
+# libgcc_s_dw2-1.dll, libwinpthread-1.dll) or anything unknown fails.
+SYSTEM_DLLS = [
+    "kernel32.dll", "user32.dll", "advapi32.dll", "shlwapi.dll",
+    "shell32.dll", "ntdll.dll", "msvcrt.dll", "ucrtbase.dll",
+    "api-ms-win-*.dll",
+]
+
+
+def Resource(pe, type_id, resource_id):
+    """Bytes of the first language of one resource, or None."""
+    if not hasattr(pe, "DIRECTORY_ENTRY_RESOURCE"):
+        return None
+    for type_entry in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+        if type_entry.id != type_id:
+            continue
+        for id_entry in type_entry.directory.entries:
+            if id_entry.id == resource_id and id_entry.directory.entries:
+                data = id_entry.directory.entries[0].data.struct
+                return pe.get_data(data.OffsetToData, data.Size)
+    return None
+
+
+def Manifest(pe):
+    text = Resource(pe, RT_MANIFEST, CREATEPROCESS_MANIFEST_RESOURCE_ID)
+    return ElementTree.fromstring(text) if text else None
+
+
+def ManifestElements(pe, local_name):
+    manifest = Manifest(pe)
+    if manifest is None:
+        return []
+    return [e for e in manifest.iter() if e.tag.rpartition("}")[2] == local_name]
+
+
+def ExecutionLevel(pe, attribute):
+    levels = ManifestElements(pe, "requestedExecutionLevel")
+    return levels[0].get(attribute) if len(levels) == 1 else levels
+
+
+def MissingOs(pe):
+    listed = {e.get("Id", "").lower() for e in ManifestElements(pe, "supportedOS")}
+    return [name for name, guid in SUPPORTED_OS.items() if guid not in listed]
+
+
+def FixedVersion(pe, field):
+    if not hasattr(pe, "VS_FIXEDFILEINFO"):
+        return None
+    info = pe.VS_FIXEDFILEINFO[0]
+    ms, ls = getattr(info, field + "MS"), getattr(info, field + "LS")
+    return (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
+
+
+def VersionString(pe, key):
+    for info in getattr(pe, "FileInfo", [[]])[0]:
+        for table in getattr(info, "StringTable", []):
+            value = table.entries.get(key.encode())
+            if value is not None:
+                return value.decode()
+    return None
+
+
+def ImportedDlls(pe):
+    tables = (getattr(pe, "DIRECTORY_ENTRY_IMPORT", []) +
+              getattr(pe, "DIRECTORY_ENTRY_DELAY_IMPORT", []))
+    return sorted({entry.dll.decode().lower() for entry in tables})
+
+
+def UnknownDlls(pe):
+    return [dll for dll in ImportedDlls(pe)
+            if not any(fnmatch.fnmatchcase(dll, p) for p in SYSTEM_DLLS)]
+
+
+# (what, actual, expected)
+CHECKS = [
+    ("PE32 optional header (not PE32+)", lambda pe: pe.OPTIONAL_HEADER.Magic, 0x10B),
+    ("machine i386", lambda pe: pe.FILE_HEADER.Machine, 0x14C),
+    ("subsystem Windows GUI", lambda pe: pe.OPTIONAL_HEADER.Subsystem, 2),
+    ("fixed file version", lambda pe: FixedVersion(pe, "FileVersion"), VERSION),
+    ("fixed product version", lambda pe: FixedVersion(pe, "ProductVersion"), VERSION),
+    ("string FileVersion", lambda pe: VersionString(pe, "FileVersion"), VERSION_TEXT),
+    ("string ProductVersion", lambda pe: VersionString(pe, "ProductVersion"), VERSION_TEXT),
+    ("string ProductName", lambda pe: VersionString(pe, "ProductName"), "atcmd"),
+    ("string OriginalFilename", lambda pe: VersionString(pe, "OriginalFilename"), "atcmd.exe"),
+    ("manifest execution level", lambda pe: ExecutionLevel(pe, "level"), "requireAdministrator"),
+    ("manifest uiAccess", lambda pe: ExecutionLevel(pe, "uiAccess"), "false"),
+    ("manifest supportedOS entries missing", MissingOs, []),
+    ("imports outside the Windows system DLLs", UnknownDlls, []),
+]
+
+
+def Show(value):
+    return hex(value) if isinstance(value, int) else repr(value)
+
+
+def Main(path):
+    if not os.path.isfile(path):
+        print(f"{path} not built; skipped")
+        return SKIPPED
+    try:
+        import pefile
+    except ImportError:
+        print("python module pefile missing (Debian: python3-pefile)")
+        return 1
+    pe = pefile.PE(path)
+    failures = 0
+    for what, actual_of, expected in CHECKS:
+        try:
+            actual = actual_of(pe)
+        except Exception as error:  # a malformed resource is a failed check
+            actual = f"error: {error!r}"
+        ok = actual == expected
+        failures += not ok
+        print(f"{'ok  ' if ok else 'FAIL'} {what}: {Show(actual)}"
+              + ("" if ok else f" (expected {Show(expected)})"))
+    print("imports:", ", ".join(ImportedDlls(pe)))
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    if len(sys.argv) != 2:
+        sys.exit(__doc__)
+    sys.exit(Main(sys.argv[1]))
