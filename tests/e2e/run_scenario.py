@@ -3,10 +3,11 @@
 Wine) against modemsim on a pseudo-terminal, then checks the exit code, the
 bytes the modem received, the trace text, and the time and CPU it took.
 
-Exit status: 0 passed, 1 failed, 77 skipped (CTest's SKIP_RETURN_CODE).
+Exit status: 0 passed, 1 failed.
 """
 
 import argparse
+import dataclasses
 import fcntl
 import os
 import select
@@ -23,7 +24,6 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import scenarios  # noqa: E402
 import wine  # noqa: E402
 
-SKIPPED = 77
 MISSING_PORT = '/dev/atcmd-e2e-no-such-port'
 # Starting a Wine process costs time and CPU the native program does not
 # spend; the upper bounds get this much more under Wine.
@@ -207,9 +207,9 @@ def report(scenario, run: Run, received, modem, failures, command) -> None:
 
 
 def run_scenario(scenario, options) -> int:
-    if options.wine and scenario.wine is not True:
-        print('skipped under Wine: %s' % scenario.wine)
-        return SKIPPED
+    if options.wine and isinstance(scenario.wine, scenarios.WineDifference):
+        print('under Wine: %s' % scenario.wine.reason)
+        scenario = dataclasses.replace(scenario, **scenario.wine.overrides)
     if not os.path.isfile(options.exe):
         print('program not found: %s' % options.exe)
         return 1
@@ -258,7 +258,7 @@ def main() -> int:
     options.wine_prefix = os.path.abspath(options.wine_prefix)
     options.work_dir = os.path.abspath(options.work_dir)
     if options.list:
-        print('\n'.join(s.name for s in scenarios.SCENARIOS))
+        print('\n'.join(s.name_under(options.wine) for s in scenarios.SCENARIOS))
         return 0
     if options.prepare_prefix:
         wine.ensure_prefix(options.wine_prefix)
@@ -267,7 +267,7 @@ def main() -> int:
         parser.error('--exe, --modemsim and --scenario are needed')
     options.exe = os.path.abspath(options.exe)
     options.modemsim = os.path.abspath(options.modemsim)
-    return run_scenario(scenarios.find(options.scenario), options)
+    return run_scenario(scenarios.find(options.scenario, options.wine), options)
 
 
 if __name__ == '__main__':

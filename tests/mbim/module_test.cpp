@@ -52,6 +52,8 @@ struct PathCase {
     const char *after;
 };
 
+void PrintTo(const PathCase &c, std::ostream *os) { *os << '"' << c.before << '"'; }
+
 class RemoveFileSpec : public testing::TestWithParam<PathCase> {};
 
 TEST_P(RemoveFileSpec, DropsLastComponent)
@@ -78,6 +80,11 @@ struct AppendCase {
     BOOL result;
     std::string after;
 };
+
+void PrintTo(const AppendCase &c, std::ostream *os)
+{
+    *os << c.path.size() << " chars + \"" << c.more << '"';
+}
 
 class Append : public testing::TestWithParam<AppendCase> {};
 
