@@ -17,7 +17,10 @@ win32: deps-win32
 	cmake --preset win32
 	cmake --build --preset win32 -j $(JOBS)
 
-demo: native
+# The demo needs only the program and the fake modem.
+demo: deps-native
+	cmake --preset native
+	cmake --build --preset native -j $(JOBS) --target atcmd modemsim
 	bash scripts/demo.sh build/native/bin
 
 # The Windows build comes first: configuring the native tree registers the
