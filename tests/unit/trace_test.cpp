@@ -1,0 +1,30 @@
+#include "trace.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+std::string Traced(const std::string &text)
+{
+    testing::internal::CaptureStderr();
+    DebugTrace("%s", text.c_str());
+    return testing::internal::GetCapturedStderr();
+}
+
+TEST(DebugTrace, PassesTextUnchanged)
+{
+    EXPECT_EQ(Traced("read buffer[2]: \r\n"), "read buffer[2]: \r\n");
+    EXPECT_EQ(Traced(""), "");
+}
+
+TEST(DebugTrace, CutsOverlongTextToItsBuffer)
+{
+    // 511 characters and the terminator fill the 512-byte buffer.
+    EXPECT_EQ(Traced(std::string(511, 'a')), std::string(511, 'a'));
+    EXPECT_EQ(Traced(std::string(512, 'b')), std::string(511, 'b'));
+    EXPECT_EQ(Traced(std::string(10000, 'c')), std::string(511, 'c'));
+}
+
+}  // namespace
