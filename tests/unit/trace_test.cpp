@@ -28,3 +28,14 @@ TEST(DebugTrace, CutsOverlongTextToItsBuffer)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(FatalCheckDeathTest, NamesTheConditionAndItsSourceFile)
+{
+    void *event = nullptr;
+    EXPECT_DEATH(FATAL_CHECK(event != nullptr),
+                 "assertion failed: event != nullptr, file tests/unit/trace_test.cpp, line [0-9]+");
+}
+
+}  // namespace
