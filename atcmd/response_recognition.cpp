@@ -11,11 +11,11 @@ namespace {
 const std::streamsize kLineBufferSize = 1024;
 const char kErrorToken[] = "ERROR";
 
-// What one extraction found. `complete` is false for text that ended
-// without a line feed.
+// What one extraction found.
 struct ExtractedLine {
     std::string text;
-    bool complete;
+    bool complete;  // its line feed was consumed
+    bool piece;     // 1023 characters with more of the line waiting
 };
 
 // Extracts one line of at most 1023 characters. Returns false when nothing
@@ -31,21 +31,17 @@ bool ExtractLine(std::iostream &stream, ExtractedLine &line)
     // getline counts the line feed it consumed but does not store it; it
     // sets eofbit when the text ended first and failbit when the buffer
     // filled first.
-    line.complete = !stream.eof() && !stream.fail();
+    line.piece = stream.fail();
+    line.complete = !stream.eof() && !line.piece;
     std::streamsize stored = line.complete ? consumed - 1 : consumed;
     line.text.assign(buffer, static_cast<size_t>(stored));
     stream.clear();
     return true;
 }
 
-bool IsShortPartialLine(const ExtractedLine &line)
-{
-    return !line.complete && line.text.size() < static_cast<size_t>(kLineBufferSize - 1);
-}
-
 }  // namespace
 
-int ScanResponseLines(std::iostream &stream, const char *expected)
+int ScanResponseLines(std::iostream &stream, const char *expected, PartialLine partial)
 {
     bool matched = false;
     for (;;) {
@@ -58,11 +54,12 @@ int ScanResponseLines(std::iostream &stream, const char *expected)
             DebugTrace("read ERROR result");
             return kScanError;
         }
-        if (MatchResponse(line, expected)) {
+        bool unfinished = !extracted.complete && !extracted.piece;
+        if ((!unfinished || partial == PartialLine::Quiet) && MatchResponse(line, expected)) {
             matched = true;
             break;
         }
-        if (IsShortPartialLine(extracted)) {
+        if (unfinished) {
             // Keep it for the next scan, when more of it may have come.
             stream.seekg(lineStart);
             break;

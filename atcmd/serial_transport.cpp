@@ -123,6 +123,12 @@ PassEnd ReadPass(SerialRead &read, const Deadline &deadline, std::stringstream &
     switch (read.Finish(bytesRead, lastError)) {
     case ReadCompletion::NoBytes:
         DebugTrace("no bytes read\n");
+        // The modem has gone quiet: an unfinished line (a "> " prompt) is
+        // as complete as it will get.
+        if (ScanResponseLines(responseStream, resp, PartialLine::Quiet) == kScanMatched) {
+            result = kAtSuccess;
+            return PassEnd::LeaveLoop;
+        }
         return PassEnd::NextPass;
     case ReadCompletion::Bytes:
         return TakeChunk(read.Chunk(bytesRead), responseStream, resp, result);

@@ -85,17 +85,23 @@ int PushBytes(int fd, IoRequest &request)
 // master closed reads 0, with its unread input discarded, and polls
 // POLLIN|POLLERR|POLLHUP. So a poll that reports the fd ready followed by
 // a read that brings nothing is a hang-up (EIO), never a zero-byte success
-// to be retried in a busy loop.
+// to be retried in a busy loop. Like Windows and Wine, a read that already
+// holds bytes completes with them; the next read reports the hang-up.
 bool DriveRead(CommPort &port, uint64_t limit)
 {
     IoRequest &request = *port.read;
     short revents = 0;
+    bool pollTimedOut = false;
     for (;;) {
+        // After a quiet poll the rules may have ended the read: bytes that
+        // came since belong to the next read, as they would on Windows.
+        if (pollTimedOut && NextReadStep(request.readTimeouts, request.progress, MonotonicMs()).ends)
+            return Complete(port.read, 0);
         DWORD before = request.progress.done;
         if (int error = PullBytes(port.fd(), request))
             return Complete(port.read, error);
         if (revents != 0 && request.progress.done == before)
-            return Complete(port.read, EIO);
+            return Complete(port.read, request.progress.done > 0 ? 0 : EIO);
         uint64_t now = MonotonicMs();
         IoStep step = NextReadStep(request.readTimeouts, request.progress, now);
         if (step.ends)
@@ -104,6 +110,7 @@ bool DriveRead(CommPort &port, uint64_t limit)
             return false;
         if (int error = PollFor(port.fd(), POLLIN, std::min(step.waitMs, limit - now), revents))
             return Complete(port.read, error);
+        pollTimedOut = revents == 0;
     }
 }
 

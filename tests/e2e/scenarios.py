@@ -206,6 +206,19 @@ SCENARIOS: List[Scenario] = [
                        'AtCommand() return -1\n'],
         elapsed=(0.3, 2.0), cpu_max=0.5),
     Scenario(
+        'answer_then_hang_up', AT + ['/resp', 'OK', '/timeout', '3000'], 1,
+        script='expect AT\n' + send(b'\r\nOK\r\n') + 'hangup\n',
+        traces=OPEN + [read_buffer(b'\r\nOK\r\n'), 'AtCommand() return 1\n'], elapsed=(0.0, 2.0)),
+    Scenario(
+        'error_after_partial_match', AT + ['/resp', 'CME', '/timeout', '3000'], -1,
+        script=answer_with(b'\r\n+CME', b' ERROR: 10\r\n'),
+        traces=[read_buffer(b'\r\n+CME'), read_buffer(b' ERROR: 10\r\n'), 'read ERROR result',
+                'AtCommand() return -1\n']),
+    Scenario(
+        'wildcards_reach_the_program', AT + ['/resp', 'O*K?', '/timeout', '3000'], 1,
+        script=answer_with(b'AT\r\r\nOK\r\n'),
+        traces=['resp(O*K?)', 'AtCommand() return 1\n']),
+    Scenario(
         'malformed_expression', AT + ['/resp', '(', '/timeout', '1500'], -2,
         received=b'AT\r\n', traces=[read_buffer(b'AT\r\r\nOK\r\n'), 'AtCommand() return -2\n'],
         absent=['regex search failed'], elapsed=(1.4, 3.0)),

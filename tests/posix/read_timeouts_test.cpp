@@ -17,12 +17,14 @@ struct TimedReadCase {
 
 const TimedReadCase kTimedReads[] = {
     {"NoDataEndsAtTotal", 100, 500, {}, 0, 0, 450, 900},
-    {"SilenceEndsInterval", 100, 500, {{150, "hello"}}, 5, 5, 230, 480},
-    {"TrickleEndsAtTotal", 100, 500, {{0, "."}, {50, "."}, {100, "."}, {150, "."}, {200, "."},
+    {"SilenceEndsInterval", 100, 2000, {{150, "hello"}}, 5, 5, 230, 1500},
+    // The interval is well above the 50 ms pace, so a stalled feeder does
+    // not end the read before the total.
+    {"TrickleEndsAtTotal", 300, 500, {{0, "."}, {50, "."}, {100, "."}, {150, "."}, {200, "."},
                                       {250, "."}, {300, "."}, {350, "."}, {400, "."}, {450, "."},
                                       {500, "."}, {550, "."}, {600, "."}, {650, "."}, {700, "."}},
      4, 11, 450, 800},
-    {"AtOnceWithNothing", MAXDWORD, 0, {}, 0, 0, 0, 100},
+    {"AtOnceWithNothing", MAXDWORD, 0, {}, 0, 0, 0, 400},
 };
 
 void PrintTo(const TimedReadCase &c, std::ostream *os)

@@ -9,8 +9,9 @@
 namespace {
 
 // Feeds the chunks one by one, scanning after each as the serial
-// transaction does; returns the first decisive verdict, or 0.
-int ScanChunks(const std::vector<std::string> &chunks, const char *expected)
+// transaction does, then once more as after a read that brought nothing
+// when `quietAfter` is set; returns the first decisive verdict, or 0.
+int ScanChunks(const std::vector<std::string> &chunks, const char *expected, bool quietAfter = false)
 {
     std::stringstream stream(std::ios::in | std::ios::out);
     for (const std::string &chunk : chunks) {
@@ -20,7 +21,7 @@ int ScanChunks(const std::vector<std::string> &chunks, const char *expected)
             return verdict;
         EXPECT_TRUE(stream.good());
     }
-    return kScanNothing;
+    return quietAfter ? ScanResponseLines(stream, expected, PartialLine::Quiet) : kScanNothing;
 }
 
 struct ScanCase {
@@ -28,6 +29,7 @@ struct ScanCase {
     std::vector<std::string> chunks;
     const char *expected;
     int verdict;
+    bool quietAfter = false;
 };
 
 void PrintTo(const ScanCase &c, std::ostream *os) { *os << c.name; }
@@ -37,7 +39,7 @@ class ScanResponseLinesTest : public testing::TestWithParam<ScanCase> {};
 TEST_P(ScanResponseLinesTest, Verdict)
 {
     const ScanCase &c = GetParam();
-    EXPECT_EQ(ScanChunks(c.chunks, c.expected), c.verdict);
+    EXPECT_EQ(ScanChunks(c.chunks, c.expected, c.quietAfter), c.verdict);
 }
 
 const std::string kLong1023(1023, 'x');
@@ -60,7 +62,10 @@ INSTANTIATE_TEST_SUITE_P(
         ScanCase{"UnknownCommandKeepsWaiting", {"\r\nUNKNOWN COMMAND\r\n"}, "OK", kScanNothing},
         ScanCase{"TextAfterCarriageReturnDropped", {"A\rB\n"}, "B", kScanNothing},
         ScanCase{"DoubleCarriageReturn", {"\r\n^MODE: 2\r\r\n"}, "^\\^MODE: 2$", kScanMatched},
-        ScanCase{"PromptWithoutLineFeed", {"\r\n> "}, "^> $", kScanMatched},
+        // An unfinished line matches only once the modem has gone quiet.
+        ScanCase{"PromptWhileGrowing", {"\r\n> "}, "^> $", kScanNothing},
+        ScanCase{"PromptOnceQuiet", {"\r\n> "}, "^> $", kScanMatched, true},
+        ScanCase{"QuietAfterCompleteLinesOnly", {"\r\nOK\r\n"}, "^> $", kScanNothing, true},
         ScanCase{"MalformedExpressionNeverMatches", {"\r\nOK\r\n"}, "(", kScanNothing},
         ScanCase{"NulByteDoesNotCutLine", {std::string("A\0OK\r\n", 6)}, "OK", kScanMatched},
         ScanCase{"NulByteBeforeError", {std::string("\0ERROR\r\n", 8)}, "OK", kScanError},
@@ -68,12 +73,17 @@ INSTANTIATE_TEST_SUITE_P(
         ScanCase{"OkSplit", {"O", "K\r\n"}, "OK", kScanMatched},
         ScanCase{"ErrorSplit", {"ERR", "OR\r\n"}, "OK", kScanError},
         ScanCase{"ErrorSplitFine", {"\r\nE", "R", "R", "O", "R", "\r", "\n"}, "OK", kScanError},
+        ScanCase{"PartialMatchThenError", {"\r\n+CME", " ERROR: 10\r\n"}, "CME", kScanError},
+        ScanCase{"EmptyExpectedWaitsForError", {"E", "RROR\r\n"}, "", kScanError},
+        ScanCase{"EndAnchorWaitsForWholeLine", {"\r\nOK", "AY\r\n"}, "^OK$", kScanNothing},
         ScanCase{"AnchoredSplit", {"\r\n+C", "SQ: 2", "1,99\r\n"}, "^\\+CSQ: 21", kScanMatched},
         // Long lines are judged in 1023-character pieces, never dropped.
         ScanCase{"ErrorInsideOverlongLine", {kLong1023 + "ERROR\r\n"}, "OK", kScanError},
         ScanCase{"ErrorAtEndOfFirstPiece", {std::string(1018, 'x') + "ERROR" + "yy\r\n"}, "OK",
                  kScanError},
-        ScanCase{"Exactly1023ThenEnd", {kLong1023}, "x{1023}", kScanMatched}),
+        ScanCase{"Exactly1023ThenEnd", {kLong1023}, "x{1023}", kScanMatched, true},
+        ScanCase{"LineFeedAfter1023IsNoEmptyLine", {kLong1023, "\n"}, "^$", kScanNothing},
+        ScanCase{"LineFeedAfter1023EndsThatLine", {kLong1023, "\n"}, "^x{1023}$", kScanMatched}),
     [](const testing::TestParamInfo<ScanCase> &info) { return std::string(info.param.name); });
 
 TEST(ScanResponseLines, EmptyStreamStaysGood)
