@@ -27,7 +27,8 @@ bool BuildMbimLibraryPath(char *path)
     DWORD length = GetModuleFileNameA(NULL, path, MAX_PATH);
     // Windows XP leaves a cut path unterminated.
     path[MAX_PATH - 1] = '\0';
-    if (length >= MAX_PATH)
+    // No path at all would send the loader searching other folders.
+    if (length == 0 || length >= MAX_PATH)
         return false;
     PathRemoveFileSpecA(path);
     // A failed PathAppendA empties the path; the trace names the folder.
@@ -103,7 +104,7 @@ AtResult MbimAtCommand(const char *cmd, const char *resp, DWORD timeout)
     DebugTrace("MbimAtCommand(), cmd[%d](%s), resp(%s)\n", static_cast<int>(len), cmd, resp);
     AtResult result = kAtFailure;
 
-    char path[MAX_PATH];
+    char path[MAX_PATH] = "";
     bool pathFits = BuildMbimLibraryPath(path);
     LibraryGuard library(pathFits ? LoadLibraryA(path) : NULL);
     if (library.get() == NULL) {

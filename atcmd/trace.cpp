@@ -2,7 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
+#include <cstring>
 
 #include "win32.h"
 
@@ -21,11 +21,17 @@ void DebugTrace(const char *format, ...)
         buffer[0] = '\0';
     // Some C runtimes leave a cut text unterminated.
     buffer[kTraceBufferSize - 1] = '\0';
+    // A cut text keeps its line end, so the next trace starts a line of its own.
+    size_t formatLength = strlen(format);
+    if (written >= kTraceBufferSize && formatLength > 0 && format[formatLength - 1] == '\n')
+        buffer[kTraceBufferSize - 2] = '\n';
     OutputDebugStringA(buffer);
 }
 
 void FatalCheckFailed(const char *condition, const char *file, int line)
 {
     DebugTrace("assertion failed: %s, file %s, line %d\n", condition, file, line);
-    abort();
+    // Not abort(): in a program without a console the C runtime may show a
+    // message box, which would hold an unattended script. -1 is a failure.
+    ExitProcess(static_cast<UINT>(-1));
 }

@@ -2,14 +2,16 @@
 #pragma once
 
 // Formats printf-style into a 512-byte buffer and hands the text, unchanged,
-// to OutputDebugStringA. An over-long text is cut to fit the buffer.
+// to OutputDebugStringA. An over-long text is cut to fit the buffer, keeping
+// the line end its format ends with.
 void DebugTrace(const char *format, ...)
 #if defined(__GNUC__)
     __attribute__((format(printf, 1, 2)))
 #endif
     ;
 
-// Traces the failed condition with its source file and line, then aborts.
+// Traces the failed condition with its source file and line, then ends the
+// process with exit code -1.
 [[noreturn]] void FatalCheckFailed(const char *condition, const char *file, int line);
 
 #define FATAL_CHECK(condition) \

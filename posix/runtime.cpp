@@ -49,3 +49,9 @@ void OutputDebugStringA(LPCSTR text)
         left -= static_cast<size_t>(put);
     }
 }
+
+// Ends the process at once, as Windows does: no C++ clean-up runs.
+void ExitProcess(UINT exitCode)
+{
+    _exit(static_cast<int>(exitCode));
+}

@@ -9,6 +9,7 @@
 
 typedef int BOOL;
 typedef unsigned char BYTE;
+typedef unsigned int UINT;
 typedef uint16_t WORD;
 typedef uint32_t DWORD;
 typedef int32_t LONG;
@@ -157,6 +158,7 @@ DWORD WaitForSingleObject(HANDLE h, DWORD milliseconds);
 // Time, errors, debug output
 DWORD GetTickCount(void);
 void Sleep(DWORD milliseconds);
+[[noreturn]] void ExitProcess(UINT exitCode);
 DWORD GetLastError(void);
 void SetLastError(DWORD error);
 void OutputDebugStringA(LPCSTR text);

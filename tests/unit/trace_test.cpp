@@ -27,6 +27,15 @@ TEST(DebugTrace, CutsOverlongTextToItsBuffer)
     EXPECT_EQ(Traced(std::string(10000, 'c')), std::string(511, 'c'));
 }
 
+TEST(DebugTrace, CutTextKeepsItsLineEnd)
+{
+    testing::internal::CaptureStderr();
+    DebugTrace("can not open %s, error: %d\n", std::string(5000, 'p').c_str(), 2);
+    std::string traced = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(traced.size(), 511u);
+    EXPECT_EQ(traced.back(), '\n');
+}
+
 }  // namespace
 
 namespace {
@@ -34,7 +43,7 @@ namespace {
 TEST(FatalCheckDeathTest, NamesTheConditionAndItsSourceFile)
 {
     void *event = nullptr;
-    EXPECT_DEATH(FATAL_CHECK(event != nullptr),
+    EXPECT_EXIT(FATAL_CHECK(event != nullptr), testing::ExitedWithCode(255),
                  "assertion failed: event != nullptr, file tests/unit/trace_test.cpp, line [0-9]+");
 }
 
