@@ -84,16 +84,23 @@ private:
 
 enum class PassEnd { NextPass, LeaveLoop };
 
+// Scans what is new in the answer and turns the verdict into the pass's end.
+PassEnd ScanAnswer(std::stringstream &responseStream, const char *resp, PartialLine partial,
+                   AtResult &result)
+{
+    int verdict = ScanResponseLines(responseStream, resp, partial);
+    if (verdict == kScanMatched)
+        result = kAtSuccess;
+    return verdict == kScanNothing ? PassEnd::NextPass : PassEnd::LeaveLoop;
+}
+
 // Traces a chunk, appends it to the answer and scans what is new.
 PassEnd TakeChunk(const std::string &chunk, std::stringstream &responseStream, const char *resp,
                   AtResult &result)
 {
     DebugTrace("read buffer[%d]: %s", static_cast<int>(chunk.size()), chunk.c_str());
     responseStream.write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-    int verdict = ScanResponseLines(responseStream, resp);
-    if (verdict == kScanMatched)
-        result = kAtSuccess;
-    return verdict == kScanNothing ? PassEnd::NextPass : PassEnd::LeaveLoop;
+    return ScanAnswer(responseStream, resp, PartialLine::Growing, result);
 }
 
 // One pass of the read loop: one read, one bounded wait, one outcome, one scan.
@@ -125,11 +132,7 @@ PassEnd ReadPass(SerialRead &read, const Deadline &deadline, std::stringstream &
         DebugTrace("no bytes read\n");
         // The modem has gone quiet: an unfinished line (a "> " prompt) is
         // as complete as it will get.
-        if (ScanResponseLines(responseStream, resp, PartialLine::Quiet) == kScanMatched) {
-            result = kAtSuccess;
-            return PassEnd::LeaveLoop;
-        }
-        return PassEnd::NextPass;
+        return ScanAnswer(responseStream, resp, PartialLine::Quiet, result);
     case ReadCompletion::Bytes:
         return TakeChunk(read.Chunk(bytesRead), responseStream, resp, result);
     case ReadCompletion::Cancelled:
