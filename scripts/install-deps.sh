@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Installs only the Debian packages that are missing. Works as root on a fresh
 # Debian 12 machine, and through sudo otherwise.
-#   install-deps.sh native   what the Linux build and its tests need
-#   install-deps.sh win32    also the i686 cross compiler and Wine
+#   install-deps.sh native   what the Linux build needs
+#   install-deps.sh test     also the Windows cross compilers (x86, x64), the
+#                            32-bit and 64-bit Wine, and what the tests use
 set -euo pipefail
 
 want=(cmake make g++ pkg-config libgtest-dev libboost-regex1.81-dev python3)
-if [ "${1:-native}" = win32 ]; then
-    want+=(g++-mingw-w64-i686 binutils-mingw-w64-i686 python3-pefile wine wine32:i386)
+if [ "${1:-native}" = test ]; then
+    want+=(g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64
+           binutils-mingw-w64-x86-64 python3-pefile wine wine32:i386 wine64)
 fi
 
 as_root() {

@@ -19,7 +19,9 @@ import threading
 import time
 
 sys.dont_write_bytecode = True
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(HERE, '..', 'wine'))
 
 import scenarios  # noqa: E402
 import wine  # noqa: E402
@@ -165,7 +167,7 @@ class Port:
     """The port name the program gets, and what stands behind it."""
 
     def __init__(self, scenario, index: int, modem, options):
-        self.com = wine.ComPort(options.wine_prefix, 10 + index) if options.wine else None
+        self.com = options.wine.com_port(10 + index) if options.wine else None
         self.holder = None
         if scenario.port == 'missing' or modem is None:
             self.name = self.com.name if self.com else MISSING_PORT
@@ -214,7 +216,9 @@ def run_scenario(scenario, options) -> int:
         print('program not found: %s' % options.exe)
         return 1
     if options.wine:
-        wine.ensure_prefix(options.wine_prefix)
+        status = options.wine.start()
+        if status:
+            return status
     index = [s.name for s in scenarios.SCENARIOS].index(scenario.name)
     os.makedirs(options.work_dir, exist_ok=True)
     workdir = tempfile.mkdtemp(prefix=scenario.name + '.', dir=options.work_dir)
@@ -224,8 +228,8 @@ def run_scenario(scenario, options) -> int:
         port = Port(scenario, index, modem, options)
         args = [a.replace('{port}', port.name) for a in scenario.args]
         if options.wine:
-            command = ['wine', options.exe] + args
-            env, trace_of = wine.environment(options.wine_prefix), wine.trace_text
+            command = options.wine.command(options.exe, args)
+            env, trace_of = options.wine.environment(), wine.trace_text
         else:
             command = [options.exe] + args
             env, trace_of = dict(os.environ), lambda raw: raw.decode('latin-1')
@@ -236,7 +240,7 @@ def run_scenario(scenario, options) -> int:
         if modem:
             modem.stop()
     received = modem.received() if modem else None
-    failures = check(scenario, run, received, options.wine, port.name) + check_modem(modem)
+    failures = check(scenario, run, received, bool(options.wine), port.name) + check_modem(modem)
     report(scenario, run, received, modem, failures, command)
     if not failures and not options.keep:
         shutil.rmtree(workdir, ignore_errors=True)
@@ -249,25 +253,24 @@ def main() -> int:
     parser.add_argument('--modemsim', help='the fake modem')
     parser.add_argument('--scenario', help='the scenario to run')
     parser.add_argument('--list', action='store_true', help='print the scenario names')
-    parser.add_argument('--wine', action='store_true', help='run the Windows build under Wine')
+    parser.add_argument('--wine', choices=sorted(wine.KINDS),
+                        help='run the Windows build under this Wine')
     parser.add_argument('--wine-prefix', default=os.path.join(tempfile.gettempdir(), 'atcmd-e2e-wine'))
-    parser.add_argument('--prepare-prefix', action='store_true', help='create the Wine prefix and stop')
     parser.add_argument('--work-dir', default=os.path.join(tempfile.gettempdir(), 'atcmd-e2e'))
     parser.add_argument('--keep', action='store_true', help='keep the work files of a passed run')
     options = parser.parse_args()
-    options.wine_prefix = os.path.abspath(options.wine_prefix)
     options.work_dir = os.path.abspath(options.work_dir)
     if options.list:
-        print('\n'.join(s.name_under(options.wine) for s in scenarios.SCENARIOS))
-        return 0
-    if options.prepare_prefix:
-        wine.ensure_prefix(options.wine_prefix)
+        print('\n'.join(s.name_under(bool(options.wine)) for s in scenarios.SCENARIOS))
         return 0
     if not (options.exe and options.modemsim and options.scenario):
         parser.error('--exe, --modemsim and --scenario are needed')
     options.exe = os.path.abspath(options.exe)
     options.modemsim = os.path.abspath(options.modemsim)
-    return run_scenario(scenarios.find(options.scenario, options.wine), options)
+    under_wine = bool(options.wine)
+    if options.wine:
+        options.wine = wine.Wine(options.wine, options.wine_prefix)
+    return run_scenario(scenarios.find(options.scenario, under_wine), options)
 
 
 if __name__ == '__main__':

@@ -8,8 +8,10 @@ log and, where the program sleeps, the elapsed time.
 
     run_mbim.py --list
     run_mbim.py --mode native --program bin/atcmd --libraries bin --case NAME
-    run_mbim.py --mode wine --program bin/atcmd.exe --libraries bin \
-                --wineprefix DIR --case NAME
+    run_mbim.py --mode wine64 --program bin/atcmd.exe --libraries bin \
+                --wineprefix DIR --case NAME      (or --mode wine32)
+
+Exit status: 0 passed, 1 failed, 77 skipped (that Wine cannot run here).
 """
 import argparse
 import os
@@ -20,9 +22,9 @@ import sys
 import tempfile
 import time
 
-# Prefix handling and debug-output decoding are shared with the e2e scenarios.
+# Wine handling and debug-output decoding are shared with the e2e scenarios.
 sys.dont_write_bytecode = True
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wine"))
 import wine  # noqa: E402
 
 LIBRARY = "MbimPortAPI.dll"
@@ -126,6 +128,9 @@ class Native:
     def __init__(self, args):
         pass
 
+    def start(self):
+        return 0
+
     def program_path(self, path):
         return path
 
@@ -140,19 +145,21 @@ class Wine:
     exe_name = "atcmd.exe"
 
     def __init__(self, args):
-        self.prefix = os.path.abspath(args.wineprefix)
-        wine.ensure_prefix(self.prefix)
+        self.wine = wine.Wine(args.mode, args.wineprefix)
+
+    def start(self):
+        return self.wine.start()
 
     def program_path(self, path):
         return "Z:" + path.replace("/", "\\")
 
     def run(self, exe, args, env, cwd):
-        wine_env = wine.environment(self.prefix)
+        wine_env = self.wine.environment()
         for key in [k for k in wine_env if k.startswith("MBIMSTUB_")]:
             del wine_env[key]
         wine_env.update((k, v) for k, v in env.items() if k.startswith("MBIMSTUB_"))
         env = wine_env
-        proc = subprocess.run(["wine", exe] + args, env=env, cwd=cwd, capture_output=True,
+        proc = subprocess.run(self.wine.command(exe, args), env=env, cwd=cwd, capture_output=True,
                               timeout=180)
         return proc.returncode, wine.trace_text(proc.stderr)
 
@@ -271,7 +278,7 @@ def check_case(case, mode, args, root):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--list", action="store_true")
-    parser.add_argument("--mode", choices=["native", "wine"], default="native")
+    parser.add_argument("--mode", choices=["native"] + sorted(wine.KINDS), default="native")
     parser.add_argument("--program")
     parser.add_argument("--libraries")
     parser.add_argument("--wineprefix")
@@ -282,6 +289,9 @@ def main():
         return 0
     case = next(c for c in CASES if c.name == args.case)
     mode = (Native if args.mode == "native" else Wine)(args)
+    status = mode.start()
+    if status:
+        return status
     errors = run_case(case, mode, args)
     for error in errors:
         print("FAIL", case.name, error)

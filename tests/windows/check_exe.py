@@ -1,16 +1,17 @@
 #!/usr/bin/env python3
-"""Checks the shipped form of atcmd.exe: a 32-bit GUI program with version
-1.1.1.10, a manifest asking for administrator rights, and imports from
-Windows system DLLs only (a static runtime, nothing to ship beside it).
+"""Checks the shipped form of atcmd.exe: a GUI program for the given
+architecture (x86: PE32 for i386; x64: PE32+ for x86-64) with version
+1.1.1.10, a manifest for that architecture asking for administrator rights,
+and imports from Windows system DLLs only (a static runtime, nothing to ship
+beside it).
 
-Usage: check_exe.py ATCMD_EXE. Exits 77 (skipped) when the file is absent,
-so a tree that never cross-built does not fail."""
+Usage: check_exe.py x86|x64 ATCMD_EXE. A missing file fails: `make test`
+builds both Windows programs before it tests them."""
 import fnmatch
 import os
 import sys
 import xml.etree.ElementTree as ElementTree
 
-SKIPPED = 77
 VERSION = (1, 1, 1, 10)
 VERSION_TEXT = "1.1.1.10"
 RT_VERSION = 16
@@ -97,10 +98,31 @@ def UnknownDlls(pe):
             if not any(fnmatch.fnmatchcase(dll, p) for p in SYSTEM_DLLS)]
 
 
+# Per architecture: optional header magic, machine, manifest architecture.
+ARCHITECTURES = {
+    "x86": {"header": ("PE32", 0x10B), "machine": ("i386", 0x14C), "manifest": "x86"},
+    "x64": {"header": ("PE32+", 0x20B), "machine": ("x86-64", 0x8664), "manifest": "amd64"},
+}
+
+
+def ManifestArchitecture(pe):
+    identities = ManifestElements(pe, "assemblyIdentity")
+    return identities[0].get("processorArchitecture") if len(identities) == 1 else identities
+
+
+def ArchitectureChecks(arch):
+    """(what, actual, expected) rows that depend on the architecture."""
+    expected = ARCHITECTURES[arch]
+    header, machine = expected["header"], expected["machine"]
+    return [
+        (header[0] + " optional header", lambda pe: pe.OPTIONAL_HEADER.Magic, header[1]),
+        ("machine " + machine[0], lambda pe: pe.FILE_HEADER.Machine, machine[1]),
+        ("manifest processorArchitecture", ManifestArchitecture, expected["manifest"]),
+    ]
+
+
 # (what, actual, expected)
 CHECKS = [
-    ("PE32 optional header (not PE32+)", lambda pe: pe.OPTIONAL_HEADER.Magic, 0x10B),
-    ("machine i386", lambda pe: pe.FILE_HEADER.Machine, 0x14C),
     ("subsystem Windows GUI", lambda pe: pe.OPTIONAL_HEADER.Subsystem, 2),
     ("fixed file version", lambda pe: FixedVersion(pe, "FileVersion"), VERSION),
     ("fixed product version", lambda pe: FixedVersion(pe, "ProductVersion"), VERSION),
@@ -119,10 +141,10 @@ def Show(value):
     return hex(value) if isinstance(value, int) else repr(value)
 
 
-def Main(path):
+def Main(arch, path):
     if not os.path.isfile(path):
-        print(f"{path} not built; skipped")
-        return SKIPPED
+        print(f"{path} not built (make win32 win64 builds it)")
+        return 1
     try:
         import pefile
     except ImportError:
@@ -130,7 +152,7 @@ def Main(path):
         return 1
     pe = pefile.PE(path)
     failures = 0
-    for what, actual_of, expected in CHECKS:
+    for what, actual_of, expected in ArchitectureChecks(arch) + CHECKS:
         try:
             actual = actual_of(pe)
         except Exception as error:  # a malformed resource is a failed check
@@ -144,6 +166,6 @@ def Main(path):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) != 2:
+    if len(sys.argv) != 3 or sys.argv[1] not in ARCHITECTURES:
         sys.exit(__doc__)
-    sys.exit(Main(sys.argv[1]))
+    sys.exit(Main(sys.argv[1], sys.argv[2]))

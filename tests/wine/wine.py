@@ -1,0 +1,194 @@
+#!/usr/bin/env python3
+"""Running the Windows builds under Wine: which Wine, whether it can start a
+program here, its prefix, COM ports, debug output. Shared by every runner
+that starts atcmd.exe under Wine.
+
+    wine.py --kind wine32|wine64 --prefix DIR   creates the prefix, or exits
+                                                77 when this Wine cannot run
+
+Exit status 77 means skipped (CTest's SKIP_RETURN_CODE), with the reason on
+a line of its own that starts with "SKIPPED: ".
+"""
+
+import argparse
+import errno
+import fcntl
+import os
+import re
+import subprocess
+import sys
+
+SKIP_RETURN_CODE = 77
+
+# OutputDebugStringA as Wine logs it with WINEDEBUG=warn+debugstr. A text
+# too long for Wine's debug buffer ends in "..." after the closing quote.
+DEBUGSTR_LINE = re.compile(rb'^[0-9a-f]+:warn:debugstr:OutputDebugStringA "(.*)"(\.\.\.)?$')
+READY_MARK = 'atcmd-e2e-ready'
+
+SIMPLE_ESCAPES = {'n': '\n', 'r': '\r', 't': '\t', '\\': '\\', '"': '"', 'a': '\a', 'b': '\b',
+                  'f': '\f', 'v': '\v', 'e': '\x1b'}
+
+
+def unescape(text: str) -> str:
+    """Undoes Wine's debugstr escaping: \\n \\r \\t \\\\ \\" and \\xNN or octal."""
+    out = []
+    i = 0
+    while i < len(text):
+        c = text[i]
+        i += 1
+        if c != '\\' or i == len(text):
+            out.append(c)
+            continue
+        c = text[i]
+        i += 1
+        if c in SIMPLE_ESCAPES:
+            out.append(SIMPLE_ESCAPES[c])
+        elif c == 'x':
+            digits = re.match(r'[0-9a-fA-F]{1,2}', text[i:])
+            if digits:
+                out.append(chr(int(digits.group(0), 16)))
+                i += len(digits.group(0))
+            else:
+                out.append('\\x')
+        elif c in '01234567':
+            digits = re.match(r'[0-7]{0,2}', text[i:]).group(0)
+            out.append(chr(int(c + digits, 8) & 0xff))
+            i += len(digits)
+        else:
+            out.append('\\' + c)
+    return ''.join(out)
+
+
+def trace_text(stderr: bytes) -> str:
+    """The program's trace text, from Wine's debug output on stderr."""
+    pieces = []
+    for line in stderr.splitlines():
+        match = DEBUGSTR_LINE.match(line)
+        if match:
+            pieces.append(unescape(match.group(1).decode('latin-1')))
+    return ''.join(pieces)
+
+
+# Debian's `wine` picks the 32-bit loader whenever wine32 is installed, and
+# some kernels run no 32-bit code at all, so each kind names its own loader
+# and server instead of going through /usr/bin/wine.
+KINDS = {
+    'wine32': {'loader': '/usr/lib/wine/wine', 'server': '/usr/lib/wine/wineserver',
+               'arch': 'win32', 'package': 'wine32:i386'},
+    'wine64': {'loader': '/usr/lib/wine/wine64', 'server': '/usr/lib/wine/wineserver64',
+               'arch': 'win64', 'package': 'wine64'},
+}
+
+
+class WineError(RuntimeError):
+    """Wine is installed but failed; the text carries Wine's own message."""
+
+
+def skip(reason: str) -> int:
+    """Says why a test cannot run here; returns the code CTest reads as skipped."""
+    print('SKIPPED: ' + reason, flush=True)
+    return SKIP_RETURN_CODE
+
+
+class Wine:
+    """One Wine (32-bit or 64-bit) with its own prefix."""
+
+    def __init__(self, kind: str, prefix: str):
+        self.kind = kind
+        self.loader = KINDS[kind]['loader']
+        self.server = KINDS[kind]['server']
+        self.arch = KINDS[kind]['arch']
+        self.package = KINDS[kind]['package']
+        self.prefix = os.path.abspath(prefix)
+
+    def environment(self) -> dict:
+        env = dict(os.environ)
+        env.update(WINEPREFIX=self.prefix, WINEARCH=self.arch, WINELOADER=self.loader,
+                   WINESERVER=self.server, WINEDEBUG='warn+debugstr',
+                   WINEDLLOVERRIDES='mscoree,mshtml=')
+        env.pop('DISPLAY', None)
+        return env
+
+    def command(self, program: str, args) -> list:
+        return [self.loader, program] + list(args)
+
+    def unavailable(self):
+        """Why this Wine cannot start a program on this machine, or None.
+        Only a loader the kernel refuses counts; anything else is a fault."""
+        if not os.path.isfile(self.loader):
+            raise WineError('%s is missing (Debian package %s; make test installs it)'
+                            % (self.loader, self.package))
+        try:
+            probe = subprocess.run([self.loader, '--version'], capture_output=True, timeout=60)
+        except OSError as error:
+            if error.errno == errno.ENOEXEC:
+                return ('%s cannot start here: this kernel runs no 32-bit x86 code (%s)'
+                        % (self.loader, os.strerror(error.errno)))
+            raise
+        if probe.returncode != 0:
+            raise WineError('%s --version exited with %d: %s' % (
+                self.loader, probe.returncode, probe.stderr.decode('latin-1').strip()))
+        return None
+
+    def ensure_prefix(self) -> None:
+        """Creates the prefix once; concurrent callers wait for the first."""
+        os.makedirs(os.path.dirname(self.prefix), exist_ok=True)
+        with open(self.prefix + '.lock', 'w') as lock:
+            fcntl.flock(lock, fcntl.LOCK_EX)
+            mark = os.path.join(self.prefix, READY_MARK)
+            if os.path.exists(mark):
+                return
+            env = self.environment()
+            env['WINEDEBUG'] = '-all'
+            for step in ([self.loader, 'wineboot', '-i'], [self.server, '-w']):
+                done = subprocess.run(step, env=env, capture_output=True, timeout=300)
+                if done.returncode != 0:
+                    said = (done.stdout + done.stderr).decode('latin-1').strip()
+                    raise WineError('creating the prefix %s: %s exited with %d:\n%s' % (
+                        self.prefix, ' '.join(step), done.returncode, said[-4000:]))
+            with open(mark, 'w') as ready:
+                ready.write('ok\n')
+
+    def start(self) -> int:
+        """The common start of a test under this Wine: 0 when the prefix is
+        ready, or the skip code after saying why."""
+        reason = self.unavailable()
+        if reason:
+            return skip(reason)
+        self.ensure_prefix()
+        return 0
+
+    def com_port(self, number: int) -> 'ComPort':
+        return ComPort(self.prefix, number)
+
+
+class ComPort:
+    """\\\\.\\COMnn mapped to a pty through the prefix's dosdevices; the
+    \\\\.\\ form is needed above COM9."""
+
+    def __init__(self, prefix: str, number: int):
+        self.link = os.path.join(prefix, 'dosdevices', 'com%d' % number)
+        self.name = '\\\\.\\COM%d' % number
+
+    def map_to(self, device: str) -> None:
+        self.unmap()
+        os.symlink(device, self.link)
+
+    def unmap(self) -> None:
+        if os.path.lexists(self.link):
+            os.unlink(self.link)
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description='Creates a Wine prefix, or says why it cannot.')
+    parser.add_argument('--kind', choices=sorted(KINDS), required=True)
+    parser.add_argument('--prefix', required=True)
+    options = parser.parse_args()
+    status = Wine(options.kind, options.prefix).start()
+    if status == 0:
+        print('prefix ready: ' + os.path.abspath(options.prefix))
+    return status
+
+
+if __name__ == '__main__':
+    sys.exit(main())
