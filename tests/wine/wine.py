@@ -151,11 +151,16 @@ class Wine:
 
     def start(self) -> int:
         """The common start of a test under this Wine: 0 when the prefix is
-        ready, or the skip code after saying why."""
-        reason = self.unavailable()
-        if reason:
-            return skip(reason)
-        self.ensure_prefix()
+        ready; otherwise says why and returns the skip code (this Wine
+        cannot run here) or 1 (Wine failed)."""
+        try:
+            reason = self.unavailable()
+            if reason:
+                return skip(reason)
+            self.ensure_prefix()
+        except WineError as error:
+            print('FAILED: %s' % error, flush=True)
+            return 1
         return 0
 
     def com_port(self, number: int) -> 'ComPort':
