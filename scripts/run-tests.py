@@ -58,6 +58,28 @@ def not_run_report(entries, reasons):
     return lines
 
 
+def after_summary(lines, reasons):
+    """CTest's lines after its summary, its did-not-run block replaced by
+    the report with reasons, runs of blank lines collapsed."""
+    out, block = [], None
+    for line in lines:
+        if line.startswith(NOT_RUN_HEADER):
+            block = []
+            continue
+        entry = NOT_RUN_ENTRY.match(line) if block is not None else None
+        if entry:
+            block.append(entry.groups())
+            continue
+        if block is not None:
+            out += not_run_report(block, reasons)
+            block = None
+        if line.strip() or (out and out[-1].strip()):
+            out.append(line)
+    if block is not None:
+        out += not_run_report(block, reasons)
+    return out
+
+
 def main(argv):
     with tempfile.TemporaryDirectory() as scratch:
         junit = os.path.join(scratch, 'results.xml')
@@ -75,19 +97,7 @@ def main(argv):
         reasons = skip_reasons(junit)
 
     summary, rest = (held[0], held[1:]) if held else ('', [])
-    out, not_run, in_block = [], [], False
-    for line in rest:
-        entry = NOT_RUN_ENTRY.match(line) if in_block else None
-        if line.startswith(NOT_RUN_HEADER):
-            in_block = True
-        elif entry:
-            not_run.append(entry.groups())
-        else:
-            in_block = False
-            out.append(line)
-    if not_run:
-        out += not_run_report(not_run, reasons) + ['\n']
-    sys.stdout.write(''.join(out).strip('\n') + '\n\n' + summary)
+    sys.stdout.write(''.join(after_summary(rest, reasons)).strip('\n') + '\n\n' + summary)
     return status
 
 
