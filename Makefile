@@ -1,15 +1,21 @@
 # Set-up, build and test in one command each; see README.md.
 JOBS ?= $(shell nproc)
 
-.PHONY: demo test deps-native deps-test native win32 win64 clean
+.PHONY: demo test install package deps-native deps-test release native win32 win64 clean
 
 deps-native:
 	bash scripts/install-deps.sh native
 
-# Everything the tests need, in one install so that `make -j` never runs
-# two package installs at once.
-deps-test:
+# Everything the tests need. After the native install, so that `make -j`
+# never runs two package installs at once (the tests need the release tree,
+# which needs only the native packages).
+deps-test: deps-native
 	bash scripts/install-deps.sh test
+
+# The program users run and install; `native` is the test build.
+release: deps-native
+	cmake --preset release
+	cmake --build --preset release -j $(JOBS)
 
 native: deps-test
 	cmake --preset native
@@ -25,12 +31,21 @@ win64: deps-test
 
 # The demo needs only the program and the fake modem.
 demo: deps-native
-	cmake --preset native
-	cmake --build --preset native -j $(JOBS) --target atcmd modemsim
-	bash scripts/demo.sh build/native/bin
+	cmake --preset release
+	cmake --build --preset release -j $(JOBS) --target atcmd modemsim
+	bash scripts/demo.sh build/release/bin
 
-# The tests run the Windows programs too, so all three trees come first.
-test: native win32 win64
+PREFIX ?= /usr/local
+install: release
+	DESTDIR="$(DESTDIR)" cmake --install build/release --prefix "$(PREFIX)"
+
+# The Debian package and the Windows ZIP, in build/release.
+package: release win32 win64
+	cmake --build --preset release --target package
+
+# The tests run the Windows programs and the release program too, so all
+# four trees come first.
+test: native release win32 win64
 	python3 scripts/run-tests.py --preset native -j $(JOBS)
 
 clean:

@@ -2,7 +2,7 @@
 # One AT transaction against the bundled fake modem: shows the traces and the
 # exit code. Usage: demo.sh BIN_DIR (the folder holding atcmd and modemsim).
 set -euo pipefail
-bin=${1:-build/native/bin}
+bin=${1:-build/release/bin}
 
 coproc MODEM { exec "$bin/modemsim" --idle-exit 30; }
 modem_pid=$MODEM_PID

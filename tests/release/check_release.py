@@ -1,0 +1,201 @@
+#!/usr/bin/env python3
+"""Checks what users get: the release tree installed into a temporary DESTDIR,
+its Debian package, the Windows ZIP, and the manual pages.
+
+  check_release.py install RELEASE_DIR
+  check_release.py deb     RELEASE_DIR
+  check_release.py zip     RELEASE_DIR WIN_FOLDER=EXE ...
+  check_release.py man     PAGE
+
+The installed program and the packaged one each run one transaction against
+the installed fake modem. Exit status: 0 passed, 1 failed.
+"""
+
+import os
+import select
+import subprocess
+import sys
+import tempfile
+import zipfile
+
+VERSION = '1.1.1.10'
+INSTALLED = ['bin/atcmd', 'bin/modemsim', 'share/doc/atcmd/README.md',
+             'share/man/man1/atcmd.1', 'share/man/man1/modemsim.1']
+SANITIZER_MARKS = [b'libasan', b'libubsan', b'AddressSanitizer', b'UndefinedBehaviorSanitizer']
+# The release program needs the C library only (and its loader).
+ALLOWED_NEEDED = {'libc.so.6', 'ld-linux-x86-64.so.2'}
+
+
+class Failures(list):
+    def check(self, condition: bool, message: str) -> None:
+        if not condition:
+            self.append(message)
+
+
+def run(command, **kwargs) -> subprocess.CompletedProcess:
+    return subprocess.run(command, capture_output=True, timeout=120, **kwargs)
+
+
+def files_under(root: str) -> list:
+    found = []
+    for folder, _, names in os.walk(root):
+        found += [os.path.relpath(os.path.join(folder, name), root) for name in names]
+    return sorted(found)
+
+
+def transaction_status(bin_dir: str, failures: Failures) -> None:
+    """One AT transaction of bin_dir's atcmd against bin_dir's modemsim."""
+    modem = subprocess.Popen([os.path.join(bin_dir, 'modemsim'), '--idle-exit', '30'],
+                             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE)
+    try:
+        ready, _, _ = select.select([modem.stdout], [], [], 10)
+        tty = modem.stdout.readline().decode().strip() if ready else ''
+        if not tty:
+            failures.append('%s/modemsim printed no pty path' % bin_dir)
+            return
+        result = run([os.path.join(bin_dir, 'atcmd'), '/port', tty, '/cmd', 'AT', '/resp', 'OK',
+                      '/timeout', '3000'])
+        failures.check(result.returncode == 1 and b'AtCommand() return 1\n' in result.stderr,
+                       '%s/atcmd against the fake modem: exit %d, traces:\n%s'
+                       % (bin_dir, result.returncode, result.stderr.decode('latin-1')))
+    finally:
+        modem.terminate()
+        modem.wait(10)
+        modem.stdout.close()
+
+
+def check_release_program(path: str, failures: Failures) -> None:
+    """Not a sanitizer build, and no shared library beyond the C library."""
+    with open(path, 'rb') as f:
+        image = f.read()
+    for mark in SANITIZER_MARKS:
+        failures.check(mark not in image, '%s holds %s: a sanitizer build' % (path, mark.decode()))
+    dynamic = run(['readelf', '--dynamic', path], check=True).stdout.decode()
+    needed = {line.split('[')[1].rstrip(']') for line in dynamic.splitlines() if '(NEEDED)' in line}
+    failures.check(needed <= ALLOWED_NEEDED, '%s needs %s' % (path, sorted(needed - ALLOWED_NEEDED)))
+
+
+def check_install(release_dir: str, failures: Failures) -> None:
+    # The default prefix, then another one: both only below DESTDIR.
+    for prefix, folder in [(None, 'usr/local'), ('/opt/atcmd', 'opt/atcmd')]:
+        with tempfile.TemporaryDirectory(prefix='atcmd-install-') as destdir:
+            command = ['cmake', '--install', release_dir] + (['--prefix', prefix] if prefix else [])
+            result = run(command, env=dict(os.environ, DESTDIR=destdir))
+            if result.returncode != 0:
+                failures.append('%s failed:\n%s' % (' '.join(command), result.stderr.decode()))
+                continue
+            found = files_under(destdir)
+            expected = sorted(os.path.join(folder, name) for name in INSTALLED)
+            failures.check(found == expected, 'installed %s, expected %s' % (found, expected))
+            if found == expected:
+                bin_dir = os.path.join(destdir, folder, 'bin')
+                check_release_program(os.path.join(bin_dir, 'atcmd'), failures)
+                transaction_status(bin_dir, failures)
+
+
+def build_package(release_dir: str, generator: str, out_dir: str, failures: Failures) -> None:
+    command = ['cpack', '--config', os.path.join(release_dir, 'CPackConfig.cmake'),
+               '-G', generator, '-B', out_dir]
+    result = run(command)
+    failures.check(result.returncode == 0, '%s failed:\n%s%s' % (
+        ' '.join(command), result.stdout.decode(), result.stderr.decode()))
+
+
+def check_deb(release_dir: str, failures: Failures) -> None:
+    with tempfile.TemporaryDirectory(prefix='atcmd-deb-') as out_dir:
+        build_package(release_dir, 'DEB', out_dir, failures)
+        deb = os.path.join(out_dir, 'atcmd_%s_amd64.deb' % VERSION)
+        if failures or not os.path.exists(deb):
+            failures.append('no %s; made: %s' % (os.path.basename(deb), os.listdir(out_dir)))
+            return
+        listing = run(['dpkg-deb', '-c', deb], check=True).stdout.decode()
+        packaged = sorted(line.split()[-1].lstrip('./') for line in listing.splitlines()
+                          if not line.startswith('d'))
+        expected = sorted('usr/' + name for name in INSTALLED)
+        failures.check(packaged == expected, 'the package holds %s, expected %s' % (packaged, expected))
+        fields = {
+            'Package': lambda v: v == 'atcmd',
+            'Version': lambda v: v == VERSION,
+            'Architecture': lambda v: v == 'amd64',
+            'Section': lambda v: v == 'comm',
+            'Maintainer': lambda v: '@' in v,
+            'Description': lambda v: 'AT command' in v,
+            # Computed from the binaries: the C library, nothing else.
+            'Depends': lambda v: v.startswith('libc6 (>=') and ',' not in v,
+        }
+        for field, good in fields.items():
+            value = run(['dpkg-deb', '-f', deb, field], check=True).stdout.decode().strip()
+            failures.check(good(value), 'field %s is %r' % (field, value))
+        simulated = run(['apt-get', 'install', '--simulate', deb])
+        failures.check(simulated.returncode == 0, 'apt-get install --simulate %s:\n%s' % (
+            deb, simulated.stdout.decode() + simulated.stderr.decode()))
+        root = os.path.join(out_dir, 'root')
+        run(['dpkg-deb', '-x', deb, root], check=True)
+        bin_dir = os.path.join(root, 'usr', 'bin')
+        check_release_program(os.path.join(bin_dir, 'atcmd'), failures)
+        transaction_status(bin_dir, failures)
+
+
+def check_zip(release_dir: str, programs: list, failures: Failures) -> None:
+    top = 'atcmd-%s-windows/' % VERSION
+    with tempfile.TemporaryDirectory(prefix='atcmd-zip-') as out_dir:
+        build_package(release_dir, 'ZIP', out_dir, failures)
+        path = os.path.join(out_dir, top.rstrip('/') + '.zip')
+        if failures or not os.path.exists(path):
+            failures.append('no %s; made: %s' % (os.path.basename(path), os.listdir(out_dir)))
+            return
+        with zipfile.ZipFile(path) as archive:
+            names = sorted(n for n in archive.namelist() if not n.endswith('/'))
+            expected = [top + 'README.txt']
+            for folder, exe in (p.split('=', 1) for p in programs):
+                expected += [top + folder + '/atcmd.exe', top + folder + '/example.bat']
+                if top + folder + '/atcmd.exe' in names:
+                    with open(exe, 'rb') as f:
+                        failures.check(archive.read(top + folder + '/atcmd.exe') == f.read(),
+                                       '%s/atcmd.exe is not %s' % (folder, exe))
+            failures.check(names == sorted(expected), 'the ZIP holds %s, expected %s' % (names, sorted(expected)))
+            texts = {name: archive.read(name) for name in names if not name.endswith('.exe')}
+    for name, text in texts.items():
+        failures.check(b'\n' not in text.replace(b'\r\n', b''), '%s has line ends other than CRLF' % name)
+        if name.endswith('.bat'):
+            # Every result gets its own exact test; "IF ERRORLEVEL n" means n or more.
+            for code in (b'1', b'-1', b'-2'):
+                failures.check(b' EQU ' + code + b' ' in text, '%s does not test for %s' % (name, code.decode()))
+            failures.check(b'if errorlevel' not in text.lower(), '%s uses IF ERRORLEVEL' % name)
+        else:
+            failures.check(b'start /wait' in text, '%s does not say start /wait' % name)
+
+
+def check_man(page: str, failures: Failures) -> None:
+    lint = run(['mandoc', '-Tlint', '-Wstyle', page])
+    failures.check(lint.returncode == 0 and not lint.stdout and not lint.stderr,
+                   'mandoc -Tlint:\n' + (lint.stdout + lint.stderr).decode())
+    rendered = run(['man', '--warnings', '-l', page], env=dict(os.environ, MANWIDTH='80', MANPAGER='cat'))
+    failures.check(rendered.returncode == 0 and not rendered.stderr and b'EXIT STATUS' in rendered.stdout,
+                   'man --warnings:\n' + rendered.stderr.decode())
+
+
+def main() -> int:
+    if len(sys.argv) < 3:
+        print(__doc__)
+        return 1
+    what, target, extra = sys.argv[1], sys.argv[2], sys.argv[3:]
+    failures = Failures()
+    checks = {
+        'install': lambda: check_install(target, failures),
+        'deb': lambda: check_deb(target, failures),
+        'zip': lambda: check_zip(target, extra, failures),
+        'man': lambda: check_man(target, failures),
+    }
+    if not os.path.exists(target):
+        failures.append('%s does not exist: `make test` builds the release tree first' % target)
+    else:
+        checks[what]()
+    for failure in failures:
+        print('FAIL:', failure)
+    print('%s %s: %s' % (what, target, 'failed' if failures else 'passed'))
+    return 1 if failures else 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())
