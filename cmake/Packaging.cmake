@@ -46,15 +46,11 @@ string(REPLACE "\n" "\r\n" windows_batch "${windows_batch}")
 file(WRITE ${windows_doc_dir}/README.txt "${windows_usage}")
 file(WRITE ${windows_doc_dir}/example.bat "${windows_batch}")
 
-# Each architecture's program in its own folder, with the batch example; the
-# ZIP's test reads the list back.
-function(atcmd_windows_program folder exe)
-  install(PROGRAMS ${exe} ${windows_doc_dir}/example.bat DESTINATION ${folder}
-          COMPONENT windows EXCLUDE_FROM_ALL)
-  set_property(GLOBAL APPEND PROPERTY ATCMD_WINDOWS_ZIP_PROGRAMS "${folder}=${exe}")
-endfunction()
+# Each Windows build's program in a folder named for its architecture, with
+# the batch example beside it.
 foreach(build IN LISTS ATCMD_WINDOWS_BUILDS)
-  atcmd_windows_program(${ATCMD_${build}_ARCH} ${ATCMD_${build}_EXE})
+  install(PROGRAMS ${ATCMD_${build}_EXE} ${windows_doc_dir}/example.bat
+          DESTINATION ${ATCMD_${build}_ARCH} COMPONENT windows EXCLUDE_FROM_ALL)
 endforeach()
 install(FILES ${windows_doc_dir}/README.txt DESTINATION . COMPONENT windows EXCLUDE_FROM_ALL)
 
