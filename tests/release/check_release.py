@@ -156,7 +156,8 @@ def check_zip(release_dir: str, programs: list, failures: Failures) -> None:
             failures.check(names == sorted(expected), 'the ZIP holds %s, expected %s' % (names, sorted(expected)))
             texts = {name: archive.read(name) for name in names if not name.endswith('.exe')}
     for name, text in texts.items():
-        failures.check(b'\n' not in text.replace(b'\r\n', b''), '%s has line ends other than CRLF' % name)
+        bare = text.replace(b'\r\n', b'')
+        failures.check(b'\n' not in bare and b'\r' not in bare, '%s has line ends other than CRLF' % name)
         if name.endswith('.bat'):
             # Every result gets its own exact test; "IF ERRORLEVEL n" means n or more.
             for code in (b'1', b'-1', b'-2'):
