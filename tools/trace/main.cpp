@@ -1,0 +1,119 @@
+// atcmd-trace [/t] <program> [arguments...]: runs the program as a debuggee,
+// writes its debug-output texts to standard output as they arrive, and exits
+// with its exit code.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "command_line.h"
+#include "debug_loop.h"
+#include "text_output.h"
+
+namespace {
+
+// Exit code when no program ran to its end under atcmd-trace: no program
+// given, it could not be started, or the debug loop failed. cmd uses it for
+// a command it cannot run; it cannot be mistaken for atcmd's 1, -1 or -2.
+const int kNotRun = 9009;
+
+const char kUsage[] =
+    "usage: atcmd-trace [/t] <program> [arguments...]\r\n"
+    "\r\n"
+    "Starts the program with the arguments as typed, writes each of its\r\n"
+    "debug-output texts to standard output as it arrives, unchanged, and\r\n"
+    "exits with the program's exit code.\r\n"
+    "\r\n"
+    "  /t  put the milliseconds since the start before each text: \"[    15 ms] \"\r\n"
+    "\r\n"
+    "Exit code 9009: no program given, the program could not be started, or\r\n"
+    "following it failed; standard error says why.\r\n";
+
+const DWORD kErrorElevationRequired = 740;
+const DWORD kErrorNotSupported = 50;
+
+void Complain(const std::string &text)
+{
+    WriteText(GetStdHandle(STD_ERROR_HANDLE), "atcmd-trace: " + text + "\r\n");
+}
+
+std::string ErrorText(DWORD error)
+{
+    return "error " + std::to_string(error) + ": " + ErrorMessage(error);
+}
+
+void ReportStartFailure(const TraceCommand &command, DWORD error)
+{
+    Complain("cannot start \"" + Narrow(command.program) + "\": " + ErrorText(error));
+    if (error == kErrorElevationRequired)
+        Complain("the program asks for administrator rights: run atcmd-trace from an elevated prompt");
+    if (error == kErrorNotSupported)
+        Complain("a 32-bit atcmd-trace cannot follow a 64-bit program: use the x64 atcmd-trace");
+}
+
+std::string Hex(unsigned long long value, int digits)
+{
+    char text[24];
+    snprintf(text, sizeof text, "0x%0*llX", digits, value);
+    return text;
+}
+
+// Each text goes out whole, in one write, as soon as it arrives.
+class TextPrinter {
+public:
+    explicit TextPrinter(bool timestamps) : timestamps_(timestamps), start_(GetTickCount64()) {}
+
+    void operator()(const std::string &text, bool unicode) const
+    {
+        std::string line = Stamp() + (unicode ? Narrow(Wide(text)) : text);
+        WriteText(GetStdHandle(STD_OUTPUT_HANDLE), line);
+    }
+
+private:
+    static std::wstring Wide(const std::string &bytes)
+    {
+        return std::wstring(reinterpret_cast<const wchar_t *>(bytes.data()), bytes.size() / sizeof(wchar_t));
+    }
+
+    std::string Stamp() const
+    {
+        if (!timestamps_)
+            return std::string();
+        char stamp[32];
+        snprintf(stamp, sizeof stamp, "[%6llu ms] ", static_cast<unsigned long long>(GetTickCount64() - start_));
+        return stamp;
+    }
+
+    bool timestamps_;
+    ULONGLONG start_;
+};
+
+}  // namespace
+
+int main()
+{
+    TraceCommand command = ParseTraceCommand(GetCommandLineW());
+    if (command.kind == TraceCommand::Kind::Help) {
+        WriteText(GetStdHandle(STD_OUTPUT_HANDLE), kUsage);
+        return 0;
+    }
+    if (command.kind == TraceCommand::Kind::Usage) {
+        WriteText(GetStdHandle(STD_ERROR_HANDLE), kUsage);
+        return kNotRun;
+    }
+
+    TextPrinter printer(command.timestamps);
+    DebuggeeEnd end = RunDebuggee(command.programLine, printer);
+    if (end.startError) {
+        ReportStartFailure(command, end.startError);
+        return kNotRun;
+    }
+    if (end.loopError) {
+        Complain("lost the program: " + ErrorText(end.loopError));
+        return kNotRun;
+    }
+    if (end.fatalException)
+        Complain("the program ended by exception " + Hex(end.fatalException, 8) + " at " +
+                 Hex(end.fatalAddress, 2 * sizeof end.fatalAddress));
+    return static_cast<int>(end.exitCode);
+}
