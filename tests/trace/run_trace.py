@@ -1,0 +1,146 @@
+#!/usr/bin/env python3
+"""Runs one case of atcmd-trace.exe under Wine, with trace-debuggee.exe (a
+program that writes given debug texts, its arguments, and exits with a given
+code or crashes) or atcmd.exe as the program it follows, and checks the exit
+code, standard output (the texts, exactly) and standard error.
+
+    run_trace.py --list
+    run_trace.py --kind wine64 --prefix DIR --bin DIR --case NAME
+
+Exit status: 0 passed, 1 failed, 77 skipped (that Wine cannot run here).
+"""
+
+import argparse
+import dataclasses
+import os
+import re
+import subprocess
+import sys
+from typing import Callable, List, Optional
+
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'wine'))
+import wine  # noqa: E402
+
+DEBUGGEE = 'trace-debuggee.exe'
+# atcmd-trace's exit code when no program ran to its end (9009), as a Unix
+# exit status sees it.
+NOT_RUN = 9009 & 0xff
+ACCESS_VIOLATION = 0xC0000005
+
+
+def long_text(length: int) -> str:
+    """What the debuggee's long:N writes."""
+    alphabet = '0123456789abcdefghijklmnopqrstuvwxyz'
+    return ''.join(alphabet[i % 36] for i in range(length - 1)) + '\n' if length else ''
+
+
+def arg_lines(args: List[str]) -> str:
+    return ''.join('arg[%d]=%s\n' % (i, a) for i, a in enumerate(args, 1))
+
+
+@dataclasses.dataclass
+class Case:
+    name: str
+    args: List[str]               # atcmd-trace's arguments
+    status: int                   # exit status as Unix sees it (low byte)
+    stdout: Optional[str] = None  # exactly, when given
+    stderr: List[str] = dataclasses.field(default_factory=list)  # fragments
+    check: Optional[Callable[[str], List[str]]] = None  # more checks of stdout
+
+
+def stamped_in_order(stdout: str) -> List[str]:
+    """With /t every text starts with its milliseconds, never decreasing."""
+    lines = stdout.splitlines(keepends=True)
+    stamps = [re.match(r'^\[ *(\d+) ms\] text (\d+)\n$', line) for line in lines]
+    if len(lines) != 3 or not all(stamps):
+        return ['texts not stamped as "[    N ms] text": %r' % stdout]
+    times = [int(m.group(1)) for m in stamps]
+    texts = [int(m.group(2)) for m in stamps]
+    return [] if times == sorted(times) and texts == [1, 2, 3] else ['stamps or order wrong: %r' % stdout]
+
+
+# Arguments that quoting gets wrong: blanks, quotes, backslashes before a
+# quote or at the end, an empty one, a wildcard.
+HARD_ARGUMENTS = ['with space', 'tab\there', 'q"uote', '"', '""', 'trailing\\', 'two\\\\', 'back\\"quote',
+                  'back\\\\"quote', 'C:\\Program Files\\x y\\', '', '  ', '*.exe', '/t', 'a\\b c']
+
+LONG_LENGTHS = [511, 512, 600, 4097, 70000]
+
+CASES = [
+    Case('exit_code_1', [DEBUGGEE, 'text:one', 'exit:1'], 1, 'one\n'),
+    Case('exit_code_minus_1', [DEBUGGEE, 'exit:-1'], 0xff, ''),
+    Case('exit_code_minus_2', [DEBUGGEE, 'exit:-2'], 0xfe, ''),
+    Case('texts_whole_and_in_order',
+         [DEBUGGEE, 'count:300'] + ['long:%d' % n for n in LONG_LENGTHS] + ['wide:wide text', 'text:last'], 0,
+         ''.join('text %d\n' % n for n in range(1, 301)) + ''.join(long_text(n) for n in LONG_LENGTHS)
+         + 'wide text\nlast\n'),
+    Case('arguments_pass_unchanged', [DEBUGGEE, 'args'] + HARD_ARGUMENTS, 0, arg_lines(['args'] + HARD_ARGUMENTS)),
+    Case('timestamps', ['/t', DEBUGGEE, 'count:3'], 0, check=stamped_in_order),
+    Case('exception_the_program_handles', [DEBUGGEE, 'raise', 'exit:1'], 1, 'exception handled by the program\n'),
+    Case('crash', [DEBUGGEE, 'text:before', 'crash', 'text:after'], ACCESS_VIOLATION & 0xff, 'before\n',
+         ['the program ended by exception 0xC0000005 at 0x']),
+    Case('missing_program', ['no-such-program.exe', 'a'], NOT_RUN, '',
+         ['atcmd-trace: cannot start "no-such-program.exe": error 2: ']),
+    Case('no_program', ['/t'], NOT_RUN, '', ['usage: atcmd-trace [/t] <program> [arguments...]']),
+]
+
+
+def run(w, bin_dir: str, args: List[str], env: dict):
+    trace = os.path.join(bin_dir, 'atcmd-trace.exe')
+    done = subprocess.run(w.command(trace, args), env=env, cwd=bin_dir, capture_output=True, timeout=60)
+    return done.returncode, done.stdout.decode('latin-1'), done.stderr.decode('latin-1')
+
+
+def check_case(case: Case, status: int, stdout: str, stderr: str) -> List[str]:
+    failures = []
+    if status != case.status:
+        failures.append('exit status %d, expected %d' % (status, case.status))
+    if case.stdout is not None and stdout != case.stdout:
+        failures.append('standard output differs from the expected %d characters' % len(case.stdout))
+    failures += [f'standard error lacks "{text}"' for text in case.stderr if text not in stderr]
+    if case.check:
+        failures += case.check(stdout)
+    return failures
+
+
+def show(text: str, limit: int = 3000) -> str:
+    return text if len(text) <= limit else text[:limit] + '... (%d characters)' % len(text)
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument('--list', action='store_true')
+    parser.add_argument('--kind', choices=sorted(wine.KINDS))
+    parser.add_argument('--prefix')
+    parser.add_argument('--bin', help='the folder holding atcmd-trace.exe and trace-debuggee.exe')
+    parser.add_argument('--case')
+    options = parser.parse_args()
+    if options.list:
+        print('\n'.join(c.name for c in CASES))
+        return 0
+    if not (options.kind and options.prefix and options.bin and options.case):
+        parser.error('--kind, --prefix, --bin and --case are needed')
+    case = next(c for c in CASES if c.name == options.case)
+    w = wine.Wine(options.kind, options.prefix)
+    status = w.start()
+    if status:
+        return status
+    for program in ('atcmd-trace.exe', DEBUGGEE):
+        if not os.path.isfile(os.path.join(options.bin, program)):
+            print('FAILED: %s not built in %s' % (program, options.bin))
+            return 1
+    env = w.environment()
+    env['WINEDEBUG'] = '-all'
+    status, stdout, stderr = run(w, os.path.abspath(options.bin), case.args, env)
+    failures = check_case(case, status, stdout, stderr)
+    print('atcmd-trace %s\nexit status %d' % (' '.join(case.args), status))
+    print('standard output:\n' + show(stdout))
+    print('standard error:\n' + show(stderr))
+    for failure in failures:
+        print('FAILED: ' + failure)
+    return 1 if failures else 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())
