@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
-"""Checks the shipped form of atcmd.exe: a GUI program for the given
-architecture (x86: PE32 for i386; x64: PE32+ for x86-64) with version
-1.1.1.10, a manifest for that architecture asking for administrator rights,
-and imports from Windows system DLLs only (a static runtime, nothing to ship
-beside it).
+"""Checks the shipped form of atcmd.exe (a GUI program) or atcmd-trace.exe
+(a console program) for the given architecture (x86: PE32 for i386; x64:
+PE32+ for x86-64): version 1.1.1.10, a manifest for that architecture asking
+for administrator rights, and imports from Windows system DLLs only (a static
+runtime, nothing to ship beside it).
 
-Usage: check_exe.py x86|x64 ATCMD_EXE. A missing file fails: `make test`
+Usage: check_exe.py x86|x64 EXE. A missing file fails: `make test`
 builds both Windows programs before it tests them."""
 import fnmatch
 import os
@@ -121,15 +121,29 @@ def ArchitectureChecks(arch):
     ]
 
 
+# Per program: its subsystem. atcmd opens no console; atcmd-trace writes to one.
+SUBSYSTEMS = {
+    "atcmd.exe": ("Windows GUI", 2),
+    "atcmd-trace.exe": ("Windows console", 3),
+}
+
+
+def ProgramChecks(name):
+    """(what, actual, expected) rows that depend on the program."""
+    subsystem = SUBSYSTEMS[name]
+    return [
+        ("subsystem " + subsystem[0], lambda pe: pe.OPTIONAL_HEADER.Subsystem, subsystem[1]),
+        ("string OriginalFilename", lambda pe: VersionString(pe, "OriginalFilename"), name),
+    ]
+
+
 # (what, actual, expected)
 CHECKS = [
-    ("subsystem Windows GUI", lambda pe: pe.OPTIONAL_HEADER.Subsystem, 2),
     ("fixed file version", lambda pe: FixedVersion(pe, "FileVersion"), VERSION),
     ("fixed product version", lambda pe: FixedVersion(pe, "ProductVersion"), VERSION),
     ("string FileVersion", lambda pe: VersionString(pe, "FileVersion"), VERSION_TEXT),
     ("string ProductVersion", lambda pe: VersionString(pe, "ProductVersion"), VERSION_TEXT),
     ("string ProductName", lambda pe: VersionString(pe, "ProductName"), "atcmd"),
-    ("string OriginalFilename", lambda pe: VersionString(pe, "OriginalFilename"), "atcmd.exe"),
     ("manifest execution level", lambda pe: ExecutionLevel(pe, "level"), "requireAdministrator"),
     ("manifest uiAccess", lambda pe: ExecutionLevel(pe, "uiAccess"), "false"),
     ("manifest supportedOS entries missing", MissingOs, []),
@@ -152,7 +166,8 @@ def Main(arch, path):
         return 1
     pe = pefile.PE(path)
     failures = 0
-    for what, actual_of, expected in ArchitectureChecks(arch) + CHECKS:
+    checks = ArchitectureChecks(arch) + ProgramChecks(os.path.basename(path)) + CHECKS
+    for what, actual_of, expected in checks:
         try:
             actual = actual_of(pe)
         except Exception as error:  # a malformed resource is a failed check
@@ -166,6 +181,7 @@ def Main(arch, path):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) != 3 or sys.argv[1] not in ARCHITECTURES:
+    if (len(sys.argv) != 3 or sys.argv[1] not in ARCHITECTURES
+            or os.path.basename(sys.argv[2]) not in SUBSYSTEMS):
         sys.exit(__doc__)
     sys.exit(Main(sys.argv[1], sys.argv[2]))
