@@ -95,10 +95,12 @@ class Run:
 
 
 def run_program(command, env, workdir, trace_of) -> Run:
+    """`trace_of(stdout, stderr)` gives the trace text from the raw output."""
+    stdout_path = os.path.join(workdir, 'program-stdout.txt')
     stderr_path = os.path.join(workdir, 'program-stderr.txt')
-    with open(stderr_path, 'wb') as stderr:
+    with open(stdout_path, 'wb') as stdout, open(stderr_path, 'wb') as stderr:
         start = time.monotonic()
-        process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+        process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=stdout,
                                    stderr=stderr, env=env, cwd=workdir)
         killer = threading.Timer(RUN_LIMIT_SECONDS, process.kill)
         killer.start()
@@ -106,9 +108,11 @@ def run_program(command, env, workdir, trace_of) -> Run:
         elapsed = time.monotonic() - start
         killer.cancel()
     process.returncode = os.waitstatus_to_exitcode(wait_status)
+    with open(stdout_path, 'rb') as f:
+        out = f.read()
     with open(stderr_path, 'rb') as f:
         raw = f.read()
-    return Run(process.returncode, elapsed, usage.ru_utime + usage.ru_stime, trace_of(raw), raw)
+    return Run(process.returncode, elapsed, usage.ru_utime + usage.ru_stime, trace_of(out, raw), raw)
 
 
 def fragment_text(fragment, under_wine: bool, port: str) -> str:
@@ -228,11 +232,12 @@ def run_scenario(scenario, options) -> int:
         port = Port(scenario, index, modem, options)
         args = [a.replace('{port}', port.name) for a in scenario.args]
         if options.wine:
-            command = options.wine.command(options.exe, args)
-            env, trace_of = options.wine.environment(), wine.trace_text
+            # As a Windows user watches them: through atcmd-trace, on its stdout.
+            command = options.wine.traced_command(options.exe, args)
+            env, trace_of = options.wine.environment(), lambda out, err: out.decode('latin-1')
         else:
             command = [options.exe] + args
-            env, trace_of = dict(os.environ), lambda raw: raw.decode('latin-1')
+            env, trace_of = dict(os.environ), lambda out, err: err.decode('latin-1')
         run = run_program(command, env, workdir, trace_of)
     finally:
         if port:

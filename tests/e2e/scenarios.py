@@ -79,6 +79,7 @@ def read_buffer(chunk: bytes) -> str:
 
 
 AT = ['/port', '{port}', '/cmd', 'AT']
+LONG_COMMAND = 'AT+' + 'LONG' * 100
 OPEN = [
     'set MBIM request: 0\n',
     'serial port open succeeded\n',
@@ -242,6 +243,13 @@ SCENARIOS: List[Scenario] = [
         'mbim_request_traced', ['/MBIM', '/cmd', 'AT', '/timeout', '1000'], None, port='missing',
         traces=['set MBIM request: 1\n', 'AtCommand() return '], absent=['SerialAtCommand('],
         elapsed=(0.0, 4.0)),
+    # A trace longer than Wine's debug channel passes (about 290 characters)
+    # is compared whole under Wine too: the runner reads it through atcmd-trace.
+    Scenario(
+        'long_command_traced_whole', ['/port', '{port}', '/cmd', LONG_COMMAND, '/resp', 'OK', '/timeout', '3000'], 1,
+        script=answer_with(b'\r\nOK\r\n'), received=LONG_COMMAND.encode() + b'\r\n',
+        traces=['SerialAtCommand(), portname({port}), cmd(%s\r\n), resp(OK), timeout(3000)\n' % LONG_COMMAND,
+                'AtCommand() return 1\n']),
 ]
 
 # 'OK' and 'ERROR' cut at every position: a line is examined whole however

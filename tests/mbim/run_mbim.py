@@ -28,6 +28,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import wine  # noqa: E402
 
 LIBRARY = "MbimPortAPI.dll"
+MAX_PATH = 260
 FAILED = "MBIMPort_GetResponse failed, result({}), sleep awhile and try again ...\n"
 SUCCEEDED = "MBIMPort_GetResponse succeeded\n"
 SEND_AT_CSQ = "send handle=H len=6 bytes=" + b"AT+CSQ".hex()
@@ -146,12 +147,13 @@ class Wine:
 
     def __init__(self, args):
         self.wine = wine.Wine(args.mode, args.wineprefix)
+        self.program = args.program
 
     def start(self):
         return self.wine.start()
 
     def program_path(self, path):
-        return "Z:" + path.replace("/", "\\")
+        return wine.windows_path(path)
 
     def run(self, exe, args, env, cwd):
         wine_env = self.wine.environment()
@@ -159,9 +161,19 @@ class Wine:
             del wine_env[key]
         wine_env.update((k, v) for k, v in env.items() if k.startswith("MBIMSTUB_"))
         env = wine_env
-        proc = subprocess.run(self.wine.command(exe, args), env=env, cwd=cwd, capture_output=True,
-                              timeout=180)
-        return proc.returncode, wine.trace_text(proc.stderr)
+        if len(self.program_path(exe)) >= MAX_PATH:
+            # CreateProcess, and so atcmd-trace, cannot start a program at a
+            # path this long ("file not found"); Wine's loader can. Its traces
+            # are short enough for Wine's debug channel.
+            proc = subprocess.run(self.wine.command(exe, args), env=env, cwd=cwd, capture_output=True,
+                                  timeout=180)
+            return proc.returncode, wine.trace_text(proc.stderr)
+        # As a Windows user watches the traces: through atcmd-trace, from the
+        # build's folder (the program runs from a copy elsewhere).
+        tracer = os.path.join(os.path.dirname(os.path.abspath(self.program)), wine.TRACER)
+        proc = subprocess.run(self.wine.traced_command(exe, args, tracer), env=env, cwd=cwd,
+                              capture_output=True, timeout=180)
+        return proc.returncode, proc.stdout.decode("latin-1")
 
 
 def padded_folder(root, mode, target, tail):

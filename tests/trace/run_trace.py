@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Runs one case of atcmd-trace.exe under Wine, with trace-debuggee.exe (a
 program that writes given debug texts, its arguments, and exits with a given
-code or crashes) or atcmd.exe as the program it follows, and checks the exit
-code, standard output (the texts, exactly) and standard error.
+code or crashes) as the program it follows, and checks the exit code,
+standard output (the texts, exactly) and standard error. One case checks
+that atcmd.exe's texts also reach Wine's debug channel when run directly.
 
     run_trace.py --list
     run_trace.py --kind wine64 --prefix DIR --bin DIR --case NAME
@@ -86,6 +87,35 @@ CASES = [
 ]
 
 
+def texts_also_on_debug_channel(w, bin_dir: str) -> List[str]:
+    """atcmd.exe run directly: its texts reach Wine's debug channel
+    (WINEDEBUG=warn+debugstr) as they reach atcmd-trace, the same and in
+    the same order, except that the channel cuts a long one."""
+    command = 'AT+' + 'LONG' * 100
+    args = ['/port', '\\\\.\\COM255', '/cmd', command, '/timeout', '100']
+    env = w.environment()
+    direct = subprocess.run(w.command(os.path.join(bin_dir, 'atcmd.exe'), args), env=env, cwd=bin_dir,
+                            capture_output=True, timeout=60)
+    channel = wine.trace_text(direct.stderr)
+    env['WINEDEBUG'] = '-all'
+    status, traced, _ = run(w, bin_dir, ['atcmd.exe'] + args, env)
+    print('debug channel:\n' + show(channel) + '\natcmd-trace:\n' + show(traced))
+    long_line = 'SerialAtCommand(), portname(%s), cmd(%s\r\n), resp(), timeout(100)\n' % (args[1], command)
+    failures = []
+    if direct.returncode != 0xff or status != 0xff:
+        failures.append('exit status %d directly, %d through atcmd-trace; expected 255'
+                        % (direct.returncode, status))
+    if long_line not in traced:
+        failures.append('atcmd-trace did not show the long text whole')
+    before, _, after = traced.partition(long_line)
+    if not (channel.startswith(before + long_line[:200]) and channel.endswith(after) and after):
+        failures.append('the debug channel does not hold the same texts')
+    return failures
+
+
+SPECIAL_CASES = {'atcmd_texts_also_on_debug_channel': texts_also_on_debug_channel}
+
+
 def run(w, bin_dir: str, args: List[str], env: dict):
     trace = os.path.join(bin_dir, 'atcmd-trace.exe')
     done = subprocess.run(w.command(trace, args), env=env, cwd=bin_dir, capture_output=True, timeout=60)
@@ -117,22 +147,28 @@ def main() -> int:
     parser.add_argument('--case')
     options = parser.parse_args()
     if options.list:
-        print('\n'.join(c.name for c in CASES))
+        print('\n'.join([c.name for c in CASES] + list(SPECIAL_CASES)))
         return 0
     if not (options.kind and options.prefix and options.bin and options.case):
         parser.error('--kind, --prefix, --bin and --case are needed')
-    case = next(c for c in CASES if c.name == options.case)
     w = wine.Wine(options.kind, options.prefix)
     status = w.start()
     if status:
         return status
-    for program in ('atcmd-trace.exe', DEBUGGEE):
-        if not os.path.isfile(os.path.join(options.bin, program)):
-            print('FAILED: %s not built in %s' % (program, options.bin))
+    bin_dir = os.path.abspath(options.bin)
+    for program in ('atcmd-trace.exe', 'atcmd.exe', DEBUGGEE):
+        if not os.path.isfile(os.path.join(bin_dir, program)):
+            print('FAILED: %s not built in %s' % (program, bin_dir))
             return 1
+    if options.case in SPECIAL_CASES:
+        failures = SPECIAL_CASES[options.case](w, bin_dir)
+        for failure in failures:
+            print('FAILED: ' + failure)
+        return 1 if failures else 0
+    case = next(c for c in CASES if c.name == options.case)
     env = w.environment()
     env['WINEDEBUG'] = '-all'
-    status, stdout, stderr = run(w, os.path.abspath(options.bin), case.args, env)
+    status, stdout, stderr = run(w, bin_dir, case.args, env)
     failures = check_case(case, status, stdout, stderr)
     print('atcmd-trace %s\nexit status %d' % (' '.join(case.args), status))
     print('standard output:\n' + show(stdout))

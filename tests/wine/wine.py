@@ -60,7 +60,8 @@ def unescape(text: str) -> str:
 
 
 def trace_text(stderr: bytes) -> str:
-    """The program's trace text, from Wine's debug output on stderr."""
+    """The program's trace text, from Wine's debug channel on stderr (long
+    texts cut); runs through atcmd-trace read it whole from stdout instead."""
     pieces = []
     for line in stderr.splitlines():
         match = DEBUGSTR_LINE.match(line)
@@ -78,6 +79,16 @@ KINDS = {
     'wine64': {'loader': '/usr/lib/wine/wine64', 'server': '/usr/lib/wine/wineserver64',
                'arch': 'win64', 'package': 'wine64'},
 }
+
+
+# Beside atcmd.exe in each Windows build: shows a program's debug texts on its
+# standard output and passes on its exit code.
+TRACER = 'atcmd-trace.exe'
+
+
+def windows_path(path: str) -> str:
+    """A Unix path as a Windows program under Wine names it (Z: is /)."""
+    return 'Z:' + os.path.abspath(path).replace('/', '\\')
 
 
 class WineError(RuntimeError):
@@ -111,6 +122,16 @@ class Wine:
 
     def command(self, program: str, args) -> list:
         return [self.loader, program] + list(args)
+
+    def traced_command(self, program: str, args, tracer: str = None) -> list:
+        """`program` run through atcmd-trace.exe (by default the one beside
+        it), as a Windows user watches its traces: every text whole and in
+        order on standard output (Wine's debug channel cuts long ones at about
+        290 characters), the exit code passed through."""
+        tracer = tracer or os.path.join(os.path.dirname(os.path.abspath(program)), TRACER)
+        if not os.path.isfile(tracer):
+            raise WineError('%s is not built (the Windows builds make it beside atcmd.exe)' % tracer)
+        return self.command(tracer, [windows_path(program)] + list(args))
 
     def unavailable(self):
         """Why this Wine cannot start a program on this machine, or None.
