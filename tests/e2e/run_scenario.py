@@ -162,7 +162,9 @@ def check_costs(scenario, run: Run, under_wine: bool):
             failures.append('took %.2f s, expected %.1f to %.1f s' % (run.elapsed, low, high))
     if scenario.cpu_max is not None:
         limit = scenario.cpu_max + (WINE_START_CPU_SECONDS if under_wine else 0.0)
-        if run.cpu > limit:
+        if run.cpu is None:
+            failures.append('no CPU time: atcmd-trace did not report it')
+        elif run.cpu > limit:
             failures.append('used %.2f s of CPU, expected at most %.2f s' % (run.cpu, limit))
     return failures
 
@@ -195,7 +197,8 @@ class Port:
 def report(scenario, run: Run, received, modem, failures, command) -> None:
     print('scenario: %s' % scenario.name)
     print('command:  %s' % ' '.join(command))
-    print('exit:     %d, %.2f s, CPU %.2f s' % (run.status, run.elapsed, run.cpu))
+    cpu = 'unknown' if run.cpu is None else '%.2f s' % run.cpu
+    print('exit:     %d, %.2f s, CPU %s' % (run.status, run.elapsed, cpu))
     print('modem received: %r' % (received,))
     print('trace:')
     for line in run.trace.splitlines(keepends=True):
@@ -239,6 +242,8 @@ def run_scenario(scenario, options) -> int:
             command = [options.exe] + args
             env, trace_of = dict(os.environ), lambda out, err: err.decode('latin-1')
         run = run_program(command, env, workdir, trace_of)
+        if options.wine:
+            run.cpu = wine.traced_cpu(run.raw_stderr)
     finally:
         if port:
             port.release()

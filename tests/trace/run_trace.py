@@ -71,7 +71,8 @@ LONG_LENGTHS = [511, 512, 600, 4097, 70000]
 CASES = [
     Case('exit_code_1', [DEBUGGEE, 'text:one', 'exit:1'], 1, 'one\n'),
     Case('exit_code_minus_1', [DEBUGGEE, 'exit:-1'], 0xff, ''),
-    Case('exit_code_minus_2', [DEBUGGEE, 'exit:-2'], 0xfe, ''),
+    Case('exit_code_minus_2', [DEBUGGEE, 'exit:-2'], 0xfe, '',
+         ['atcmd-trace: "trace-debuggee.exe" ended with exit code -2 after ']),
     Case('texts_whole_and_in_order',
          [DEBUGGEE, 'count:300'] + ['long:%d' % n for n in LONG_LENGTHS] + ['wide:wide text', 'text:last'], 0,
          ''.join('text %d\n' % n for n in range(1, 301)) + ''.join(long_text(n) for n in LONG_LENGTHS)

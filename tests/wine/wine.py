@@ -86,6 +86,18 @@ KINDS = {
 TRACER = 'atcmd-trace.exe'
 
 
+# atcmd-trace's last line on standard error.
+TRACER_END = re.compile(rb'" ended with exit code -?\d+ after \d+ ms, CPU (\d+) ms')
+
+
+def traced_cpu(stderr: bytes):
+    """The program's CPU seconds as atcmd-trace reports them, or None. Wine
+    starts the program outside the caller's process tree, so the caller's
+    resource usage does not hold it."""
+    match = TRACER_END.search(stderr)
+    return int(match.group(1)) / 1000.0 if match else None
+
+
 def windows_path(path: str) -> str:
     """A Unix path as a Windows program under Wine names it (Z: is /)."""
     return 'Z:' + os.path.abspath(path).replace('/', '\\')

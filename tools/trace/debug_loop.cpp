@@ -34,6 +34,7 @@ public:
             if (event.dwProcessId == process_.dwProcessId) {
                 ended_ = true;
                 end.exitCode = event.u.ExitProcess.dwExitCode;
+                end.cpuKnown = CpuMilliseconds(process_.hProcess, &end.cpuMilliseconds);
             }
             return DBG_CONTINUE;
         default:
@@ -44,6 +45,22 @@ public:
     bool Ended() const { return ended_; }
 
 private:
+    // Read while the program waits on its exit event: Wine has the times of
+    // another process only while its threads are still there.
+    static bool CpuMilliseconds(HANDLE process, ULONGLONG *milliseconds)
+    {
+        FILETIME created, exited, kernel, user;
+        if (!GetProcessTimes(process, &created, &exited, &kernel, &user))
+            return false;
+        *milliseconds = (Ticks(kernel) + Ticks(user)) / 10000;
+        return true;
+    }
+
+    static ULONGLONG Ticks(const FILETIME &time)
+    {
+        return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+    }
+
     static void CloseFileHandle(HANDLE file)
     {
         if (file != NULL && file != INVALID_HANDLE_VALUE)

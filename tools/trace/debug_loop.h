@@ -11,6 +11,8 @@ struct DebuggeeEnd {
     DWORD startError = 0;       // nonzero: the program could not be started
     DWORD loopError = 0;        // nonzero: waiting for or continuing an event failed
     DWORD exitCode = 0;         // the program's exit code, once it has ended
+    bool cpuKnown = false;      // cpuMilliseconds could be read
+    ULONGLONG cpuMilliseconds = 0;  // the program's CPU time, user and kernel
     DWORD fatalException = 0;   // nonzero: the program ended by this unhandled exception
     ULONG_PTR fatalAddress = 0; // where that exception happened
 };

@@ -22,7 +22,8 @@ const char kUsage[] =
     "\r\n"
     "Starts the program with the arguments as typed, writes each of its\r\n"
     "debug-output texts to standard output as it arrives, unchanged, and\r\n"
-    "exits with the program's exit code.\r\n"
+    "exits with the program's exit code. A last line on standard error gives\r\n"
+    "that exit code, the run time and the program's CPU time.\r\n"
     "\r\n"
     "  /t  put the milliseconds since the start before each text: \"[    15 ms] \"\r\n"
     "\r\n"
@@ -58,10 +59,20 @@ std::string Hex(unsigned long long value, int digits)
     return text;
 }
 
+// The last line, on standard error: the verdict stays visible at a prompt
+// and in a log, beside the traces.
+void ReportEnd(const TraceCommand &command, const DebuggeeEnd &end, ULONGLONG elapsed)
+{
+    std::string cpu = end.cpuKnown ? std::to_string(end.cpuMilliseconds) + " ms" : "unknown";
+    Complain("\"" + Narrow(command.program) + "\" ended with exit code " +
+             std::to_string(static_cast<int>(end.exitCode)) + " after " + std::to_string(elapsed) +
+             " ms, CPU " + cpu);
+}
+
 // Each text goes out whole, in one write, as soon as it arrives.
 class TextPrinter {
 public:
-    explicit TextPrinter(bool timestamps) : timestamps_(timestamps), start_(GetTickCount64()) {}
+    TextPrinter(bool timestamps, ULONGLONG start) : timestamps_(timestamps), start_(start) {}
 
     void operator()(const std::string &text, bool unicode) const
     {
@@ -102,7 +113,8 @@ int main()
         return kNotRun;
     }
 
-    TextPrinter printer(command.timestamps);
+    ULONGLONG start = GetTickCount64();
+    TextPrinter printer(command.timestamps, start);
     DebuggeeEnd end = RunDebuggee(command.programLine, printer);
     if (end.startError) {
         ReportStartFailure(command, end.startError);
@@ -115,5 +127,6 @@ int main()
     if (end.fatalException)
         Complain("the program ended by exception " + Hex(end.fatalException, 8) + " at " +
                  Hex(end.fatalAddress, 2 * sizeof end.fatalAddress));
+    ReportEnd(command, end, GetTickCount64() - start);
     return static_cast<int>(end.exitCode);
 }
