@@ -30,10 +30,10 @@ const char kUsage[] =
     "Exit code 9009: no program given, the program could not be started, or\r\n"
     "following it failed; standard error says why.\r\n";
 
-const DWORD kErrorElevationRequired = 740;
-const DWORD kErrorNotSupported = 50;
+// ERROR_ELEVATION_REQUIRED, which MinGW's headers lack.
+const DWORD kElevationRequired = 740;
 
-void Complain(const std::string &text)
+void Report(const std::string &text)
 {
     WriteText(GetStdHandle(STD_ERROR_HANDLE), "atcmd-trace: " + text + "\r\n");
 }
@@ -45,11 +45,11 @@ std::string ErrorText(DWORD error)
 
 void ReportStartFailure(const TraceCommand &command, DWORD error)
 {
-    Complain("cannot start \"" + Narrow(command.program) + "\": " + ErrorText(error));
-    if (error == kErrorElevationRequired)
-        Complain("the program asks for administrator rights: run atcmd-trace from an elevated prompt");
-    if (error == kErrorNotSupported)
-        Complain("a 32-bit atcmd-trace cannot follow a 64-bit program: use the x64 atcmd-trace");
+    Report("cannot start \"" + Narrow(command.program) + "\": " + ErrorText(error));
+    if (error == kElevationRequired)
+        Report("the program asks for administrator rights: run atcmd-trace from an elevated prompt");
+    if (error == ERROR_NOT_SUPPORTED)
+        Report("a 32-bit atcmd-trace cannot follow a 64-bit program: use the x64 atcmd-trace");
 }
 
 std::string Hex(unsigned long long value, int digits)
@@ -64,7 +64,7 @@ std::string Hex(unsigned long long value, int digits)
 void ReportEnd(const TraceCommand &command, const DebuggeeEnd &end, ULONGLONG elapsed)
 {
     std::string cpu = end.cpuKnown ? std::to_string(end.cpuMilliseconds) + " ms" : "unknown";
-    Complain("\"" + Narrow(command.program) + "\" ended with exit code " +
+    Report("\"" + Narrow(command.program) + "\" ended with exit code " +
              std::to_string(static_cast<int>(end.exitCode)) + " after " + std::to_string(elapsed) +
              " ms, CPU " + cpu);
 }
@@ -121,11 +121,11 @@ int main()
         return kNotRun;
     }
     if (end.loopError) {
-        Complain("lost the program: " + ErrorText(end.loopError));
+        Report("lost the program: " + ErrorText(end.loopError));
         return kNotRun;
     }
     if (end.fatalException)
-        Complain("the program ended by exception " + Hex(end.fatalException, 8) + " at " +
+        Report("the program ended by exception " + Hex(end.fatalException, 8) + " at " +
                  Hex(end.fatalAddress, 2 * sizeof end.fatalAddress));
     ReportEnd(command, end, GetTickCount64() - start);
     return static_cast<int>(end.exitCode);
