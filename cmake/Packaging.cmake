@@ -1,5 +1,5 @@
 # `make package`: a Debian package of what `make install` installs, and a ZIP
-# for Windows with each architecture's atcmd.exe. The two take different
+# for Windows with each architecture's atcmd.exe and atcmd-trace.exe. The two take different
 # install components; cmake/PackagingPerGenerator.cmake picks one for each.
 set(CPACK_GENERATOR DEB ZIP)
 set(CPACK_PACKAGE_NAME atcmd)
@@ -22,11 +22,13 @@ set(CPACK_DEBIAN_PACKAGE_SECTION comm)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 
-# The Windows usage of the README, and its batch example, as files of their
+# The Windows usage of the README, and its batch examples, as files of their
 # own with Windows line ends; the README stays the one place they are written.
 set(windows_doc_dir ${CMAKE_BINARY_DIR}/windows)
 file(READ ${CMAKE_SOURCE_DIR}/README.md readme)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/README.md)
+# The text between the two markers goes to `out`, what follows the end
+# marker to `out`_rest.
 function(atcmd_readme_part out text start_marker end_marker)
   string(FIND "${text}" "${start_marker}" start)
   if(start LESS 0)
@@ -38,18 +40,34 @@ function(atcmd_readme_part out text start_marker end_marker)
   string(FIND "${rest}" "${end_marker}" end)
   string(SUBSTRING "${rest}" 0 ${end} part)
   set(${out} "${part}" PARENT_SCOPE)
+  if(end LESS 0)
+    set(${out}_rest "" PARENT_SCOPE)
+  else()
+    string(LENGTH "${end_marker}" marker_length)
+    math(EXPR end "${end} + ${marker_length}")
+    string(SUBSTRING "${rest}" ${end} -1 rest)
+    set(${out}_rest "${rest}" PARENT_SCOPE)
+  endif()
 endfunction()
 atcmd_readme_part(windows_usage "${readme}" "\n## On Windows\n" "\n## ")
-atcmd_readme_part(windows_batch "${windows_usage}" "```bat\n" "```")
-string(REPLACE "\n" "\r\n" windows_usage "atcmd on Windows\n================\n${windows_usage}")
-string(REPLACE "\n" "\r\n" windows_batch "${windows_batch}")
-file(WRITE ${windows_doc_dir}/README.txt "${windows_usage}")
-file(WRITE ${windows_doc_dir}/example.bat "${windows_batch}")
+string(REPLACE "\n" "\r\n" windows_text "atcmd on Windows\n================\n${windows_usage}")
+file(WRITE ${windows_doc_dir}/README.txt "${windows_text}")
+# The section's batch blocks, in order.
+set(windows_batches example.bat trace-example.bat)
+set(rest "${windows_usage}")
+foreach(batch IN LISTS windows_batches)
+  atcmd_readme_part(block "${rest}" "```bat\n" "```")
+  set(rest "${block_rest}")
+  string(REPLACE "\n" "\r\n" block "${block}")
+  file(WRITE ${windows_doc_dir}/${batch} "${block}")
+  list(APPEND windows_batch_files ${windows_doc_dir}/${batch})
+endforeach()
 
-# Each Windows build's program in a folder named for its architecture, with
-# the batch example beside it.
+# Each Windows build's programs (atcmd.exe and atcmd-trace.exe, built side
+# by side) in a folder named for its architecture, with the batch examples.
 foreach(build IN LISTS ATCMD_WINDOWS_BUILDS)
-  install(PROGRAMS ${ATCMD_${build}_EXE} ${windows_doc_dir}/example.bat
+  get_filename_component(windows_bin ${ATCMD_${build}_EXE} DIRECTORY)
+  install(PROGRAMS ${ATCMD_${build}_EXE} ${windows_bin}/atcmd-trace.exe ${windows_batch_files}
           DESTINATION ${ATCMD_${build}_ARCH} COMPONENT windows EXCLUDE_FROM_ALL)
 endforeach()
 install(FILES ${windows_doc_dir}/README.txt DESTINATION . COMPONENT windows EXCLUDE_FROM_ALL)

@@ -148,20 +148,28 @@ def check_zip(release_dir: str, programs: list, failures: Failures) -> None:
             names = sorted(n for n in archive.namelist() if not n.endswith('/'))
             expected = [top + 'README.txt']
             for folder, exe in (p.split('=', 1) for p in programs):
-                expected += [top + folder + '/atcmd.exe', top + folder + '/example.bat']
-                if top + folder + '/atcmd.exe' in names:
-                    with open(exe, 'rb') as f:
-                        failures.check(archive.read(top + folder + '/atcmd.exe') == f.read(),
-                                       '%s/atcmd.exe is not %s' % (folder, exe))
+                shipped = {'atcmd.exe': exe,
+                           'atcmd-trace.exe': os.path.join(os.path.dirname(exe), 'atcmd-trace.exe')}
+                expected += [top + folder + '/' + name for name in shipped]
+                expected += [top + folder + '/' + name for name in ('example.bat', 'trace-example.bat')]
+                for name, built in shipped.items():
+                    if top + folder + '/' + name in names:
+                        with open(built, 'rb') as f:
+                            failures.check(archive.read(top + folder + '/' + name) == f.read(),
+                                           '%s/%s is not %s' % (folder, name, built))
             failures.check(names == sorted(expected), 'the ZIP holds %s, expected %s' % (names, sorted(expected)))
             texts = {name: archive.read(name) for name in names if not name.endswith('.exe')}
     for name, text in texts.items():
         bare = text.replace(b'\r\n', b'')
         failures.check(b'\n' not in bare and b'\r' not in bare, '%s has line ends other than CRLF' % name)
-        if name.endswith('.bat'):
+        if name.endswith('/example.bat'):
             # Every result gets its own exact test; "IF ERRORLEVEL n" means n or more.
             for code in (b'1', b'-1', b'-2'):
                 failures.check(b' EQU ' + code + b' ' in text, '%s does not test for %s' % (name, code.decode()))
+        if name.endswith('/trace-example.bat'):
+            failures.check(b'atcmd-trace.exe" /t "%~dp0atcmd.exe"' in text,
+                           '%s does not run atcmd.exe beside it through atcmd-trace.exe' % name)
+        if name.endswith('.bat'):
             failures.check(b'if errorlevel' not in text.lower(), '%s uses IF ERRORLEVEL' % name)
         else:
             failures.check(b'start /wait' in text, '%s does not say start /wait' % name)
