@@ -1,72 +1,95 @@
 #include "response_recognition.h"
 
 #include <boost/regex.hpp>
-#include <istream>
+#include <cstring>
 #include <stdexcept>
+#include <string_view>
 
 #include "trace.h"
 
 namespace {
 
-const std::streamsize kLineBufferSize = 1024;
-const char kErrorToken[] = "ERROR";
+const std::string_view kErrorToken = "ERROR";
 
-// What one extraction found.
-struct ExtractedLine {
-    std::string text;
-    bool complete;  // its line feed was consumed
-    bool piece;     // 1023 characters with more of the line waiting
+// One line of the unconsumed text, by position: no copy is made.
+struct LineView {
+    size_t begin;
+    size_t end;       // its line feed, or where the text or the piece ends
+    size_t next;      // where the following line starts
+    bool unfinished;  // no line feed yet: more of it may come
 };
 
-// Extracts one line of at most 1023 characters. Returns false when nothing
-// was left to extract. Counts the characters instead of trusting the
-// terminator, so a NUL byte stays part of the line.
-bool ExtractLine(std::iostream &stream, ExtractedLine &line)
+// The line starting at `begin`: up to its line feed, or a piece of
+// kLineLimit characters, or the unfinished rest of the text.
+LineView NextLine(const std::string &text, size_t begin)
 {
-    char buffer[kLineBufferSize];
-    stream.getline(buffer, kLineBufferSize, '\n');
-    std::streamsize consumed = stream.gcount();
-    if (consumed == 0)
-        return false;
-    // getline counts the line feed it consumed but does not store it; it
-    // sets eofbit when the text ended first and failbit when the buffer
-    // filled first.
-    line.piece = stream.fail();
-    line.complete = !stream.eof() && !line.piece;
-    std::streamsize stored = line.complete ? consumed - 1 : consumed;
-    line.text.assign(buffer, static_cast<size_t>(stored));
-    stream.clear();
-    return true;
+    size_t searched = std::min(text.size() - begin, kLineLimit + 1);
+    const void *lineFeed = memchr(text.data() + begin, '\n', searched);
+    if (lineFeed != nullptr) {
+        size_t end = static_cast<size_t>(static_cast<const char *>(lineFeed) - text.data());
+        return LineView{begin, end, end + 1, false};
+    }
+    if (searched > kLineLimit)
+        return LineView{begin, begin + kLineLimit, begin + kLineLimit, false};
+    return LineView{begin, text.size(), text.size(), true};
 }
 
 }  // namespace
 
-int ScanResponseLines(std::iostream &stream, const char *expected, PartialLine partial)
+struct ExpectedResponse::Pattern {
+    boost::regex regex;
+};
+
+ExpectedResponse::ExpectedResponse(const char *expected)
 {
-    bool matched = false;
-    for (;;) {
-        std::streampos lineStart = stream.tellg();
-        ExtractedLine extracted;
-        if (!ExtractLine(stream, extracted))
-            break;
-        std::string line = TrimLineEnd(extracted.text);
-        if (line.find(kErrorToken) != std::string::npos) {
+    try {
+        pattern_.reset(new Pattern{boost::regex(expected)});
+    } catch (const boost::regex_error &e) {
+        DebugTrace("regex compile failed: %s\n", e.what());
+    }
+}
+
+ExpectedResponse::~ExpectedResponse() = default;
+
+bool ExpectedResponse::FoundIn(const char *begin, const char *end) const
+{
+    if (!pattern_)
+        return false;
+    try {
+        boost::cmatch what;
+        return boost::regex_search(begin, end, what, pattern_->regex, boost::match_extra);
+    } catch (const std::runtime_error &e) {
+        DebugTrace("regex search failed: %s\n", e.what());
+        return false;
+    }
+}
+
+int ScanResponseLines(ResponseStream &stream, const ExpectedResponse &expected, PartialLine partial)
+{
+    const std::string &text = stream.Unconsumed();
+    size_t consumed = 0;
+    int verdict = kScanNothing;
+    while (consumed < text.size()) {
+        LineView line = NextLine(text, consumed);
+        std::string_view whole(text.data() + line.begin, line.end - line.begin);
+        size_t carriageReturn = whole.find('\r');
+        std::string_view examined = whole.substr(0, carriageReturn);
+        if (examined.find(kErrorToken) != std::string_view::npos) {
             DebugTrace("read ERROR result");
             return kScanError;
         }
-        bool unfinished = !extracted.complete && !extracted.piece;
-        if ((!unfinished || partial == PartialLine::Quiet) && MatchResponse(line, expected)) {
-            matched = true;
+        bool settled = !line.unfinished || carriageReturn != std::string_view::npos ||
+                       partial == PartialLine::Quiet;
+        if (settled && expected.FoundIn(examined.data(), examined.data() + examined.size()))
+            verdict = kScanMatched;
+        if (line.unfinished)
+            break;  // kept whole for the next scan
+        consumed = line.next;
+        if (verdict == kScanMatched)
             break;
-        }
-        if (unfinished) {
-            // Keep it for the next scan, when more of it may have come.
-            stream.seekg(lineStart);
-            break;
-        }
     }
-    stream.clear();
-    return matched ? kScanMatched : kScanNothing;
+    stream.Consume(consumed);
+    return verdict;
 }
 
 std::string TrimLineEnd(const std::string &text)
@@ -76,17 +99,5 @@ std::string TrimLineEnd(const std::string &text)
 
 bool MatchResponse(const std::string &line, const char *expected)
 {
-    boost::regex pattern;
-    try {
-        pattern.assign(expected);
-    } catch (const boost::regex_error &) {
-        return false;
-    }
-    try {
-        boost::smatch what;
-        return boost::regex_search(line, what, pattern, boost::match_extra);
-    } catch (const std::runtime_error &e) {
-        DebugTrace("regex search failed: %s\n", e.what());
-        return false;
-    }
+    return ExpectedResponse(expected).FoundIn(line.data(), line.data() + line.size());
 }

@@ -1,7 +1,8 @@
 // Recognition of the modem's answer, line by line.
 #pragma once
 
-#include <iosfwd>
+#include <cstddef>
+#include <memory>
 #include <string>
 
 // Verdicts of ScanResponseLines.
@@ -9,26 +10,62 @@ const int kScanError = -1;    // a line holds "ERROR"
 const int kScanNothing = 0;   // nothing decisive yet
 const int kScanMatched = 1;   // a line holds the expected response
 
+// The longest line examined whole. A longer line is examined in pieces of
+// this many characters, each judged as a line of its own; this is the one
+// place that keeps the response text, and so memory, bounded.
+const size_t kLineLimit = 65536;
+
 // How a trailing line without a line feed is treated.
 enum class PartialLine {
-    Growing,  // more of it may come: only an error in it counts yet
-    Quiet,    // the modem has gone quiet: it may also match
+    Growing,  // the last read filled its buffer: more of the line may follow at once
+    Quiet,    // the last read ended short or brought nothing: the modem paused
+};
+
+// The text of one transaction's answer that recognition has not consumed:
+// at most one unfinished line plus the chunk appended since the last scan.
+class ResponseStream {
+public:
+    void Append(const char *bytes, size_t count) { text_.append(bytes, count); }
+    const std::string &Unconsumed() const { return text_; }
+    // Drops the first `count` characters: they have been judged.
+    void Consume(size_t count) { text_.erase(0, count); }
+
+private:
+    std::string text_;
+};
+
+// The expected response (Perl syntax, case-sensitive), compiled once per
+// transaction. A malformed expression is traced once, with the regex
+// library's message, and never matches.
+class ExpectedResponse {
+public:
+    explicit ExpectedResponse(const char *expected);
+    ~ExpectedResponse();
+    ExpectedResponse(const ExpectedResponse &) = delete;
+    ExpectedResponse &operator=(const ExpectedResponse &) = delete;
+
+    // True when the expression is found anywhere in [begin, end). A search
+    // beyond the regex library's limits is traced and is no match.
+    bool FoundIn(const char *begin, const char *end) const;
+
+private:
+    struct Pattern;
+    std::unique_ptr<Pattern> pattern_;  // null: malformed
 };
 
 // Examines the lines of `stream` not yet consumed. Complete lines are
-// consumed. A trailing partial line is left in place, so the next scan sees
-// it whole once the rest has arrived: "ERROR" in it counts at once (more
-// text cannot undo it), a match only once it is complete or quiet, so that
-// no verdict depends on where the reads cut the line. A line of 1023
-// characters followed by more text is examined as a piece and consumed.
-// Leaves the stream good on the 0 and 1 verdicts.
-int ScanResponseLines(std::iostream &stream, const char *expected,
+// judged and consumed. A trailing partial line is left in place, so the
+// next scan sees it whole once more has arrived: "ERROR" in it counts at
+// once (more text cannot undo it); a match counts at once when it holds a
+// carriage return (the examined text ends there and cannot change) or when
+// `partial` is Quiet; after a full read it waits, so that no verdict
+// depends on where a read cut the line. Returns a verdict above.
+int ScanResponseLines(ResponseStream &stream, const ExpectedResponse &expected,
                       PartialLine partial = PartialLine::Growing);
 
 // The text up to, not including, its first carriage return or line feed.
 std::string TrimLineEnd(const std::string &text);
 
-// True when the regular expression `expected` (Perl syntax) is found
-// anywhere in `line`. A malformed expression, or a search beyond the regex
-// library's limits, is no match.
+// True when the regular expression `expected` is found anywhere in `line`
+// (compiled for this one call).
 bool MatchResponse(const std::string &line, const char *expected);

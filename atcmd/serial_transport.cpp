@@ -1,8 +1,6 @@
 #include "serial_transport.h"
 
 #include <cstring>
-#include <sstream>
-#include <string>
 
 #include "deadline.h"
 #include "handle_guard.h"
@@ -73,7 +71,12 @@ public:
         return bytesRead;
     }
 
-    std::string Chunk(DWORD bytesRead) const { return std::string(buffer_, bytesRead); }
+    // The bytes a read delivered, NUL-terminated for the trace.
+    const char *Chunk(DWORD bytesRead)
+    {
+        buffer_[bytesRead] = '\0';
+        return buffer_;
+    }
 
 private:
     HANDLE port_;
@@ -84,28 +87,39 @@ private:
 
 enum class PassEnd { NextPass, LeaveLoop };
 
+// What one transaction's reading works on.
+struct Answer {
+    ResponseStream responseStream;
+    const ExpectedResponse &expected;
+    AtResult &result;
+};
+
 // Scans what is new in the answer and turns the verdict into the pass's end.
-PassEnd ScanAnswer(std::stringstream &responseStream, const char *resp, PartialLine partial,
-                   AtResult &result)
+PassEnd ScanAnswer(Answer &answer, PartialLine partial)
 {
-    int verdict = ScanResponseLines(responseStream, resp, partial);
+    int verdict = ScanResponseLines(answer.responseStream, answer.expected, partial);
     if (verdict == kScanMatched)
-        result = kAtSuccess;
+        answer.result = kAtSuccess;
     return verdict == kScanNothing ? PassEnd::NextPass : PassEnd::LeaveLoop;
 }
 
-// Traces a chunk, appends it to the answer and scans what is new.
-PassEnd TakeChunk(const std::string &chunk, std::stringstream &responseStream, const char *resp,
-                  AtResult &result)
+// Traces a chunk, appends it to the answer and scans what is new. A read
+// that ended short of its buffer ended because the modem paused (or the
+// wait was cut): its unfinished line is as complete as the port delivers it.
+PassEnd TakeChunk(const char *chunk, DWORD bytesRead, Answer &answer, PartialLine partial)
 {
-    DebugTrace("read buffer[%d]: %s", static_cast<int>(chunk.size()), chunk.c_str());
-    responseStream.write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-    return ScanAnswer(responseStream, resp, PartialLine::Growing, result);
+    DebugTrace("read buffer[%d]: %s", static_cast<int>(bytesRead), chunk);
+    answer.responseStream.Append(chunk, bytesRead);
+    return ScanAnswer(answer, partial);
+}
+
+PartialLine AfterRead(DWORD bytesRead)
+{
+    return bytesRead < kReadChunkSize ? PartialLine::Quiet : PartialLine::Growing;
 }
 
 // One pass of the read loop: one read, one bounded wait, one outcome, one scan.
-PassEnd ReadPass(SerialRead &read, const Deadline &deadline, std::stringstream &responseStream,
-                 const char *resp, AtResult &result)
+PassEnd ReadPass(SerialRead &read, const Deadline &deadline, Answer &answer)
 {
     if (!read.Start()) {
         DebugTrace("read serial port failed, err: %d\n", static_cast<int>(GetLastError()));
@@ -115,13 +129,14 @@ PassEnd ReadPass(SerialRead &read, const Deadline &deadline, std::stringstream &
     DebugTrace("wait return %d\n", static_cast<int>(waitResult));
     if (waitResult == WAIT_TIMEOUT) {
         DebugTrace("read timeouts\n");
+        // Cut by the deadline, not by a pause of the modem.
         DWORD late = read.Retire();
-        return late > 0 ? TakeChunk(read.Chunk(late), responseStream, resp, result) : PassEnd::NextPass;
+        return late > 0 ? TakeChunk(read.Chunk(late), late, answer, PartialLine::Growing) : PassEnd::NextPass;
     }
     if (waitResult != WAIT_OBJECT_0) {
         DebugTrace("start to cancel IO\n");
         DWORD late = read.Retire();
-        responseStream.write(read.Chunk(late).data(), late);
+        answer.responseStream.Append(read.Chunk(late), late);
         return PassEnd::LeaveLoop;
     }
     DebugTrace("start to get overlapped result");
@@ -132,9 +147,9 @@ PassEnd ReadPass(SerialRead &read, const Deadline &deadline, std::stringstream &
         DebugTrace("no bytes read\n");
         // The modem has gone quiet: an unfinished line (a "> " prompt) is
         // as complete as it will get.
-        return ScanAnswer(responseStream, resp, PartialLine::Quiet, result);
+        return ScanAnswer(answer, PartialLine::Quiet);
     case ReadCompletion::Bytes:
-        return TakeChunk(read.Chunk(bytesRead), responseStream, resp, result);
+        return TakeChunk(read.Chunk(bytesRead), bytesRead, answer, AfterRead(bytesRead));
     case ReadCompletion::Cancelled:
     case ReadCompletion::Failed:
         break;
@@ -157,7 +172,6 @@ AtResult SerialAtCommand(const char *portname, const char *cmd, const char *resp
     }
     DebugTrace("serial port open succeeded\n");
     AtResult result = kAtFailure;
-    std::stringstream responseStream(std::ios::in | std::ios::out);
     SerialRead read(port.get());
 
     DebugTrace("start to config serial port\n");
@@ -176,10 +190,13 @@ AtResult SerialAtCommand(const char *portname, const char *cmd, const char *resp
     }
     DebugTrace("write at command succeeded.\n");
 
+    // Compiled before the time limit starts: a long expression takes time.
+    ExpectedResponse expected(resp);
     Deadline deadline(GetTickCount(), timeout);
     result = kAtFailure;
+    Answer answer{ResponseStream(), expected, result};
     while (!deadline.Reached(GetTickCount())) {
-        if (ReadPass(read, deadline, responseStream, resp, result) == PassEnd::LeaveLoop)
+        if (ReadPass(read, deadline, answer) == PassEnd::LeaveLoop)
             break;
     }
     if (deadline.Reached(GetTickCount()))
@@ -222,6 +239,9 @@ int ConfigSerialPort(HANDLE port)
     DWORD errors = 0;
     COMSTAT status;
     ClearCommError(port, &errors, &status);
+    // What waits in the port now cannot be the answer to the command about
+    // to be written (a late answer to an earlier run): it must not judge it.
+    PurgeComm(port, PURGE_RXCLEAR);
     return 0;
 }
 

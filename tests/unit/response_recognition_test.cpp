@@ -2,26 +2,45 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
+#include <cstring>
 #include <string>
 #include <vector>
 
 namespace {
 
+const size_t kReadSize = 127;
+
 // Feeds the chunks one by one, scanning after each as the serial
-// transaction does, then once more as after a read that brought nothing
+// transaction does (a chunk of 127 bytes is a full read, any other a read
+// that ended short), then once more as after a read that brought nothing
 // when `quietAfter` is set; returns the first decisive verdict, or 0.
 int ScanChunks(const std::vector<std::string> &chunks, const char *expected, bool quietAfter = false)
 {
-    std::stringstream stream(std::ios::in | std::ios::out);
+    ExpectedResponse compiled(expected);
+    ResponseStream stream;
     for (const std::string &chunk : chunks) {
-        stream.write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-        int verdict = ScanResponseLines(stream, expected);
+        stream.Append(chunk.data(), chunk.size());
+        int verdict = ScanResponseLines(stream, compiled,
+                                        chunk.size() == kReadSize ? PartialLine::Growing : PartialLine::Quiet);
         if (verdict != kScanNothing)
             return verdict;
-        EXPECT_TRUE(stream.good());
     }
-    return quietAfter ? ScanResponseLines(stream, expected, PartialLine::Quiet) : kScanNothing;
+    return quietAfter ? ScanResponseLines(stream, compiled, PartialLine::Quiet) : kScanNothing;
+}
+
+// A full read that ends with `tail`, after a filler line.
+std::string FullRead(const std::string &tail)
+{
+    return std::string(kReadSize - tail.size() - 2, '.') + "\r\n" + tail;
+}
+
+// `text` as the reads of a port that delivers it without pause.
+std::vector<std::string> Reads(const std::string &text)
+{
+    std::vector<std::string> chunks;
+    for (size_t at = 0; at < text.size(); at += kReadSize)
+        chunks.push_back(text.substr(at, kReadSize));
+    return chunks;
 }
 
 struct ScanCase {
@@ -43,6 +62,13 @@ TEST_P(ScanResponseLinesTest, Verdict)
 }
 
 const std::string kLong1023(1023, 'x');
+// An operator list longer than 1023 characters, the home operator last.
+const std::string kCops = "\r\n+COPS: " + [] {
+    std::string list;
+    while (list.size() < 1650)
+        list += "(1,\"Other\",\"OTH\",\"00101\",7),";
+    return list + "(2,\"Home\",\"HOME\",\"26201\",7)";
+}() + "\r\n\r\nOK\r\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Answers, ScanResponseLinesTest,
@@ -62,9 +88,13 @@ INSTANTIATE_TEST_SUITE_P(
         ScanCase{"UnknownCommandKeepsWaiting", {"\r\nUNKNOWN COMMAND\r\n"}, "OK", kScanNothing},
         ScanCase{"TextAfterCarriageReturnDropped", {"A\rB\n"}, "B", kScanNothing},
         ScanCase{"DoubleCarriageReturn", {"\r\n^MODE: 2\r\r\n"}, "^\\^MODE: 2$", kScanMatched},
-        // An unfinished line matches only once the modem has gone quiet.
-        ScanCase{"PromptWhileGrowing", {"\r\n> "}, "^> $", kScanNothing},
-        ScanCase{"PromptOnceQuiet", {"\r\n> "}, "^> $", kScanMatched, true},
+        // An unfinished line may match at once when the read that brought
+        // it ended short (the modem paused) or it holds a carriage return;
+        // at the end of a full read it waits for more or for a quiet read.
+        ScanCase{"PromptAfterShortRead", {"\r\n> "}, "^> $", kScanMatched},
+        ScanCase{"PromptAtEndOfFullReadWaits", {FullRead("\r\n> ")}, "^> $", kScanNothing},
+        ScanCase{"PromptAtEndOfFullReadOnceQuiet", {FullRead("\r\n> ")}, "^> $", kScanMatched, true},
+        ScanCase{"CarriageReturnSettlesPartialLine", {FullRead("\r\nOK\r")}, "^OK$", kScanMatched},
         ScanCase{"QuietAfterCompleteLinesOnly", {"\r\nOK\r\n"}, "^> $", kScanNothing, true},
         ScanCase{"MalformedExpressionNeverMatches", {"\r\nOK\r\n"}, "(", kScanNothing},
         ScanCase{"NulByteDoesNotCutLine", {std::string("A\0OK\r\n", 6)}, "OK", kScanMatched},
@@ -73,46 +103,75 @@ INSTANTIATE_TEST_SUITE_P(
         ScanCase{"OkSplit", {"O", "K\r\n"}, "OK", kScanMatched},
         ScanCase{"ErrorSplit", {"ERR", "OR\r\n"}, "OK", kScanError},
         ScanCase{"ErrorSplitFine", {"\r\nE", "R", "R", "O", "R", "\r", "\n"}, "OK", kScanError},
-        ScanCase{"PartialMatchThenError", {"\r\n+CME", " ERROR: 10\r\n"}, "CME", kScanError},
-        ScanCase{"EmptyExpectedWaitsForError", {"E", "RROR\r\n"}, "", kScanError},
-        ScanCase{"EndAnchorWaitsForWholeLine", {"\r\nOK", "AY\r\n"}, "^OK$", kScanNothing},
-        ScanCase{"AnchoredSplit", {"\r\n+C", "SQ: 2", "1,99\r\n"}, "^\\+CSQ: 21", kScanMatched},
-        // Long lines are judged in 1023-character pieces, never dropped.
-        ScanCase{"ErrorInsideOverlongLine", {kLong1023 + "ERROR\r\n"}, "OK", kScanError},
-        ScanCase{"ErrorAtEndOfFirstPiece", {std::string(1018, 'x') + "ERROR" + "yy\r\n"}, "OK",
+        ScanCase{"PartialMatchAfterShortReadCounts", {"\r\n+CME", " ERROR: 10\r\n"}, "CME", kScanMatched},
+        ScanCase{"PartialMatchAfterFullReadThenError", {FullRead("\r\n+CME"), " ERROR: 10\r\n"}, "CME",
                  kScanError},
+        ScanCase{"EmptyExpectedAfterFullReadWaitsForError", {std::string(126, 'x') + "E", "RROR\r\n"}, "",
+                 kScanError},
+        ScanCase{"EndAnchorAfterFullReadWaitsForWholeLine", {FullRead("\r\nOK"), "AY\r\n"}, "^OK$",
+                 kScanNothing},
+        ScanCase{"AnchoredSplit", {"\r\n+C", "SQ: 2", "1,99\r\n"}, "^\\+CSQ: 21", kScanMatched},
+        ScanCase{"LineCutByFullReadsJudgedWhole", Reads("\r\n+CSQ: " + std::string(300, '9') + "\r\n"),
+                 "^\\+CSQ: 9+$", kScanMatched},
+        // Long lines are judged whole.
+        ScanCase{"ErrorInsideOverlongLine", {kLong1023 + "ERROR\r\n"}, "OK", kScanError},
+        ScanCase{"ErrorAcross1023", Reads(std::string(1020, 'x') + "ERROR\r\n\r\nOK\r\n"), "OK", kScanError},
+        ScanCase{"MatchPast1023", Reads(kCops), "^\\+COPS: .*\"26201\"", kScanMatched},
         ScanCase{"Exactly1023ThenEnd", {kLong1023}, "x{1023}", kScanMatched, true},
         ScanCase{"LineFeedAfter1023IsNoEmptyLine", {kLong1023, "\n"}, "^$", kScanNothing},
-        ScanCase{"LineFeedAfter1023EndsThatLine", {kLong1023, "\n"}, "^x{1023}$", kScanMatched}),
+        ScanCase{"LineFeedAfter1023EndsThatLine", {kLong1023, "\n"}, "^x{1023}$", kScanMatched},
+        // Past the bound a line is judged in pieces: the rest is a line of its own.
+        ScanCase{"LinePastTheBoundInPieces", Reads(std::string(kLineLimit, 'x') + "OK\r\n"), "^OK$",
+                 kScanMatched}),
     [](const testing::TestParamInfo<ScanCase> &info) { return std::string(info.param.name); });
 
-TEST(ScanResponseLines, EmptyStreamStaysGood)
+TEST(ScanResponseLines, EmptyStreamGivesNothing)
 {
-    std::stringstream stream(std::ios::in | std::ios::out);
-    EXPECT_EQ(ScanResponseLines(stream, "OK"), kScanNothing);
-    EXPECT_TRUE(stream.good());
+    ResponseStream stream;
+    EXPECT_EQ(ScanResponseLines(stream, ExpectedResponse("OK")), kScanNothing);
 }
 
 TEST(ScanResponseLines, CompleteLinesAreNotExaminedTwice)
 {
     // Once a complete line has been judged it must not come back when
     // later text arrives.
-    std::stringstream stream(std::ios::in | std::ios::out);
-    stream << "fine\n";
-    EXPECT_EQ(ScanResponseLines(stream, "^fine$"), kScanMatched);
-    stream << "x\n";
-    EXPECT_EQ(ScanResponseLines(stream, "^fine$"), kScanNothing);
+    ResponseStream stream;
+    ExpectedResponse fine("^fine$");
+    stream.Append("fine\n", 5);
+    EXPECT_EQ(ScanResponseLines(stream, fine), kScanMatched);
+    stream.Append("x\n", 2);
+    EXPECT_EQ(ScanResponseLines(stream, fine), kScanNothing);
 }
 
-TEST(ScanResponseLines, OverlongLineDoesNotStall)
+TEST(ScanResponseLines, KeepsOnlyTheUnfinishedLine)
 {
-    // 2000 characters without a line feed, arriving in reads of 127: the
-    // pieces are consumed as they fill, so a final OK is still seen.
-    std::vector<std::string> chunks;
-    for (int i = 0; i < 16; ++i)
-        chunks.push_back(std::string(125, 'z'));
-    chunks.push_back("\r\nOK\r\n");
-    EXPECT_EQ(ScanChunks(chunks, "^OK$"), kScanMatched);
+    // However much the modem sends, what stays is at most one line of the
+    // bound and one read.
+    ResponseStream stream;
+    ExpectedResponse never("^never$");
+    std::string flood = "\r\n+CIEV: 7,1\r\n\r\n^MODE: 2\r\n";
+    for (int i = 0; i < 2000; ++i) {
+        stream.Append(flood.data(), flood.size());
+        ASSERT_EQ(ScanResponseLines(stream, never), kScanNothing);
+    }
+    EXPECT_EQ(stream.Unconsumed(), "");
+    std::string endless(kReadSize, 'z');
+    for (size_t sent = 0; sent < 3 * kLineLimit; sent += kReadSize) {
+        stream.Append(endless.data(), endless.size());
+        ASSERT_EQ(ScanResponseLines(stream, never), kScanNothing);
+        ASSERT_LE(stream.Unconsumed().size(), kLineLimit);
+    }
+}
+
+TEST(ExpectedResponse, MalformedIsTracedOnceWithTheLibrarysMessage)
+{
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(ScanChunks({"\r\n(\r\n", "\r\nOK\r\n", "\r\n> "}, "("), kScanNothing);
+    std::string traces = testing::internal::GetCapturedStderr();
+    size_t first = traces.find("regex compile failed: ");
+    ASSERT_NE(first, std::string::npos) << traces;
+    EXPECT_GT(traces.size(), first + strlen("regex compile failed: \n")) << traces;
+    EXPECT_EQ(traces.find("regex compile failed", first + 1), std::string::npos) << traces;
 }
 
 struct TrimCase {
