@@ -8,6 +8,7 @@
 
 #include "comm_port.h"
 #include "fd_guard.h"
+#include "port_restore.h"
 
 namespace {
 
@@ -34,11 +35,8 @@ int ExcludeOpeners(int fd)
 // Raw bytes, no echo or line editing, carrier ignored (Windows does not
 // hang up on DCD). VMIN=VTIME=0: the time-outs are kept by poll(), never
 // by VTIME, which a non-blocking fd ignores anyway.
-int MakeRaw(int fd)
+int MakeRaw(int fd, termios settings)
 {
-    termios settings;
-    if (tcgetattr(fd, &settings) != 0)
-        return errno;
     cfmakeraw(&settings);
     settings.c_cflag |= CLOCAL | CREAD;
     settings.c_cc[VMIN] = 0;
@@ -56,9 +54,22 @@ HANDLE Fail(DWORD error)
 
 CommPort::~CommPort()
 {
-    // Our TIOCEXCL would otherwise outlive us on a pty whose master stays open.
-    ioctl(fd_, TIOCNXCL);
+    // Our TIOCEXCL and settings would otherwise outlive us (on a pty whose
+    // master stays open, or the user's own terminal), and a close with
+    // output held back by flow control would wait for the closing wait.
+    if (terminal_)
+        RestorePort(fd_);
     close(fd_);
+}
+
+CommPort *FindTerminalOrFail(HANDLE handle)
+{
+    CommPort *port = FindOrFail<CommPort>(handle);
+    if (port != nullptr && !port->terminal()) {
+        SetLastError(ERROR_INVALID_FUNCTION);
+        return nullptr;
+    }
+    return port;
 }
 
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD disposition,
@@ -76,14 +87,21 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
     FdGuard fd(open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (fd.get() < 0)
         return Fail(errno);
-    if (!isatty(fd.get()))
-        return Fail(ENOTTY);
     if (int error = Lock(fd.get()))
         return Fail(error);
-    auto port = std::make_unique<CommPort>(fd.release());
+    // Like Windows, any existing file or device opens; the comm calls then
+    // fail on one that is no terminal.
+    termios found;
+    if (tcgetattr(fd.get(), &found) != 0) {
+        if (errno != ENOTTY)
+            return Fail(errno);
+        return RegisterObject(std::make_unique<CommPort>(fd.release(), false));
+    }
+    RememberPort(fd.get(), found);
+    auto port = std::make_unique<CommPort>(fd.release(), true);
     if (int error = ExcludeOpeners(port->fd()))
         return Fail(error);
-    if (int error = MakeRaw(port->fd()))
+    if (int error = MakeRaw(port->fd(), found))
         return Fail(error);
     return RegisterObject(std::move(port));
 }

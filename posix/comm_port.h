@@ -19,19 +19,29 @@ struct IoRequest {
     uint64_t writeTotalMs;      // writes; 0: no limit
 };
 
+// An open file or device. Windows opens any existing one; the comm calls
+// then fail on what is not a terminal.
 class CommPort : public KernelObject {
 public:
-    explicit CommPort(int fd) : fd_(fd) {}
+    CommPort(int fd, bool terminal) : fd_(fd), terminal_(terminal) {}
     ~CommPort() override;
     CommPort(const CommPort &) = delete;
     CommPort &operator=(const CommPort &) = delete;
 
     int fd() const { return fd_; }
+    bool terminal() const { return terminal_; }
 
     COMMTIMEOUTS timeouts{};  // all 0 until set: reads wait for `count` bytes
+    bool outxDsrFlow = false;  // hold output while DSR is low
     std::optional<IoRequest> read;
     std::optional<IoRequest> write;
 
 private:
     int fd_;
+    bool terminal_;
 };
+
+// The terminal behind `handle` for a comm call, or null with the last error
+// set: ERROR_INVALID_HANDLE, or ERROR_INVALID_FUNCTION for a handle that is
+// no terminal (what Windows' drivers answer for a non-serial device).
+CommPort *FindTerminalOrFail(HANDLE handle);

@@ -87,7 +87,7 @@ bool ApplyDcb(const DCB &dcb, termios &settings)
     // Linux has one switch for both directions of RTS/CTS flow control.
     if (dcb.fOutxCtsFlow || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE)
         settings.c_cflag |= CRTSCTS;
-    // fOutxDsrFlow has no termios counterpart: accepted and not enforced.
+    // fOutxDsrFlow has no termios counterpart: the writes enforce it.
     settings.c_iflag &= ~(IXON | IXOFF | INPCK);
     settings.c_iflag |= (dcb.fOutX ? IXON : 0) | (dcb.fInX ? IXOFF : 0) | (dcb.fParity ? INPCK : 0);
     settings.c_cc[VSTART] = static_cast<cc_t>(dcb.XonChar);
@@ -115,7 +115,7 @@ BOOL Fail(DWORD error)
 
 BOOL GetCommState(HANDLE h, LPDCB dcb)
 {
-    CommPort *port = FindOrFail<CommPort>(h);
+    CommPort *port = FindTerminalOrFail(h);
     if (port == nullptr)
         return FALSE;
     if (dcb == nullptr || dcb->DCBlength != sizeof(DCB))
@@ -129,6 +129,7 @@ BOOL GetCommState(HANDLE h, LPDCB dcb)
     dcb->fBinary = TRUE;
     dcb->fParity = (settings.c_iflag & INPCK) != 0;
     dcb->fOutxCtsFlow = (settings.c_cflag & CRTSCTS) != 0;
+    dcb->fOutxDsrFlow = port->outxDsrFlow;
     dcb->fOutX = (settings.c_iflag & IXON) != 0;
     dcb->fInX = (settings.c_iflag & IXOFF) != 0;
     // Without modem lines to ask, report them raised, as virtual ports do.
@@ -149,7 +150,7 @@ BOOL GetCommState(HANDLE h, LPDCB dcb)
 
 BOOL SetCommState(HANDLE h, LPDCB dcb)
 {
-    CommPort *port = FindOrFail<CommPort>(h);
+    CommPort *port = FindTerminalOrFail(h);
     if (port == nullptr)
         return FALSE;
     termios settings;
@@ -161,6 +162,7 @@ BOOL SetCommState(HANDLE h, LPDCB dcb)
         return Fail(ERROR_INVALID_PARAMETER);
     if (tcsetattr(port->fd(), TCSANOW, &settings) != 0)
         return Fail(errno);
+    port->outxDsrFlow = dcb->fOutxDsrFlow != 0;
     if (dcb->fRtsControl != RTS_CONTROL_HANDSHAKE)
         if (int error = SetModemLine(port->fd(), TIOCM_RTS, dcb->fRtsControl == RTS_CONTROL_ENABLE))
             return Fail(error);
@@ -171,7 +173,7 @@ BOOL SetCommState(HANDLE h, LPDCB dcb)
 
 BOOL SetCommTimeouts(HANDLE h, LPCOMMTIMEOUTS timeouts)
 {
-    CommPort *port = FindOrFail<CommPort>(h);
+    CommPort *port = FindTerminalOrFail(h);
     if (port == nullptr)
         return FALSE;
     if (timeouts == nullptr)
@@ -182,7 +184,7 @@ BOOL SetCommTimeouts(HANDLE h, LPCOMMTIMEOUTS timeouts)
 
 BOOL ClearCommBreak(HANDLE h)
 {
-    CommPort *port = FindOrFail<CommPort>(h);
+    CommPort *port = FindTerminalOrFail(h);
     if (port == nullptr)
         return FALSE;
     if (ioctl(port->fd(), TIOCCBRK) != 0 && errno != ENOTTY && errno != EINVAL)
@@ -193,7 +195,7 @@ BOOL ClearCommBreak(HANDLE h)
 // termios keeps no error flags to clear; the queue sizes are reported.
 BOOL ClearCommError(HANDLE h, LPDWORD errors, LPCOMSTAT stat)
 {
-    CommPort *port = FindOrFail<CommPort>(h);
+    CommPort *port = FindTerminalOrFail(h);
     if (port == nullptr)
         return FALSE;
     if (errors != nullptr)
@@ -207,5 +209,21 @@ BOOL ClearCommError(HANDLE h, LPDWORD errors, LPCOMSTAT stat)
         if (ioctl(port->fd(), TIOCOUTQ, &queued) == 0 && queued > 0)
             stat->cbOutQue = static_cast<DWORD>(queued);
     }
+    return TRUE;
+}
+
+// Discards what waits in the terminal's queues. The abort flags, which
+// the program never passes, are refused.
+BOOL PurgeComm(HANDLE h, DWORD flags)
+{
+    CommPort *port = FindTerminalOrFail(h);
+    if (port == nullptr)
+        return FALSE;
+    if (flags & ~(PURGE_RXCLEAR | PURGE_TXCLEAR))
+        return Fail(ERROR_INVALID_PARAMETER);
+    bool input = (flags & PURGE_RXCLEAR) != 0;
+    bool output = (flags & PURGE_TXCLEAR) != 0;
+    if ((input || output) && tcflush(port->fd(), input && output ? TCIOFLUSH : input ? TCIFLUSH : TCOFLUSH) != 0)
+        return Fail(errno);
     return TRUE;
 }

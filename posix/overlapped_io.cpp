@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <climits>
 #include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include "monotonic_clock.h"
@@ -83,9 +85,9 @@ int PushBytes(int fd, IoRequest &request)
 //
 // A hung-up tty does not always say so with an error: a pty slave whose
 // master closed reads 0, with its unread input discarded, and polls
-// POLLIN|POLLERR|POLLHUP. So a poll that reports the fd ready followed by
-// a read that brings nothing is a hang-up (EIO), never a zero-byte success
-// to be retried in a busy loop. Like Windows and Wine, a read that already
+// POLLIN|POLLERR|POLLHUP. So POLLHUP or POLLERR followed by a read that
+// brings nothing is a hang-up (EIO), never a zero-byte success to be
+// retried in a busy loop. Like Windows and Wine, a read that already
 // holds bytes completes with them; the next read reports the hang-up.
 bool DriveRead(CommPort &port, uint64_t limit)
 {
@@ -100,7 +102,9 @@ bool DriveRead(CommPort &port, uint64_t limit)
         DWORD before = request.progress.done;
         if (int error = PullBytes(port.fd(), request))
             return Complete(port.read, error);
-        if (revents != 0 && request.progress.done == before)
+        // Only the device's word counts as a hang-up: a wake-up whose bytes
+        // another reader of the device took first is no hang-up.
+        if ((revents & kHangUp) != 0 && request.progress.done == before)
             return Complete(port.read, request.progress.done > 0 ? 0 : EIO);
         uint64_t now = MonotonicMs();
         IoStep step = NextReadStep(request.readTimeouts, request.progress, now);
@@ -114,27 +118,69 @@ bool DriveRead(CommPort &port, uint64_t limit)
     }
 }
 
+// How often a write looks again at output it cannot wait for with poll():
+// bytes still queued in the driver, or DSR holding them back.
+const uint64_t kOutputCheckMs = 5;
+
+// Bytes handed to the driver that have not left yet; 0 where the device
+// cannot tell (a pty passes them on at once).
+DWORD QueuedOutput(int fd)
+{
+    int queued = 0;
+    return ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0 ? static_cast<DWORD>(queued) : 0;
+}
+
+// DSR flow control, which termios lacks: output waits while the device
+// reports DSR low. A device without modem lines (a pty) holds nothing back.
+bool DsrHoldsOutput(const CommPort &port)
+{
+    int lines = 0;
+    return port.outxDsrFlow && ioctl(port.fd(), TIOCMGET, &lines) == 0 && (lines & TIOCM_DSR) == 0;
+}
+
+// Ends the write with the bytes that left. What the driver still queues is
+// discarded, so that neither the next write nor the close waits for it.
+bool CompleteWrite(CommPort &port, DWORD queued)
+{
+    if (queued > 0)
+        tcflush(port.fd(), TCOFLUSH);
+    port.write->progress.done -= std::min(port.write->progress.done, queued);
+    return Complete(port.write, 0);
+}
+
 // Drives the port's write until it completes (true) or `limit` passes. A
-// write that reaches its total time-out completes successfully with the
-// bytes that went out, as a read time-out does on Windows (STATUS_TIMEOUT
-// is a success status there).
+// write is done when its bytes have left the driver, not when the driver
+// took them: CTS flow control (CRTSCTS) or DSR may hold them. A write
+// that reaches its total time-out completes successfully with the bytes
+// that left, as a read time-out does on Windows (STATUS_TIMEOUT is a
+// success status there).
 bool DriveWrite(CommPort &port, uint64_t limit)
 {
     IoRequest &request = *port.write;
     short revents = 0;
     for (;;) {
         DWORD before = request.progress.done;
-        if (int error = PushBytes(port.fd(), request))
-            return Complete(port.write, error);
+        bool held = DsrHoldsOutput(port);
+        if (!held)
+            if (int error = PushBytes(port.fd(), request))
+                return Complete(port.write, error);
         if ((revents & kHangUp) != 0 && request.progress.done == before)
             return Complete(port.write, EIO);
         uint64_t now = MonotonicMs();
-        IoStep step = NextWriteStep(request.writeTotalMs, request.progress, now);
+        DWORD queued = QueuedOutput(port.fd());
+        IoProgress left = request.progress;
+        left.done -= std::min(left.done, queued);
+        IoStep step = NextWriteStep(request.writeTotalMs, left, now);
         if (step.ends)
-            return Complete(port.write, 0);
+            return CompleteWrite(port, queued);
         if (now >= limit)
             return false;
-        if (int error = PollFor(port.fd(), POLLOUT, std::min(step.waitMs, limit - now), revents))
+        // Room in the driver can be waited for; the rest is looked at again shortly.
+        bool forRoom = !held && request.progress.done < request.progress.count;
+        uint64_t waitMs = std::min(step.waitMs, limit - now);
+        if (!forRoom)
+            waitMs = std::min(waitMs, kOutputCheckMs);
+        if (int error = PollFor(port.fd(), forRoom ? POLLOUT : 0, waitMs, revents))
             return Complete(port.write, error);
     }
 }
@@ -208,7 +254,7 @@ void CancelPortIo(CommPort &port)
 
 BOOL ReadFile(HANDLE h, LPVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED ov)
 {
-    CommPort *port = FindOrFail<CommPort>(h);
+    CommPort *port = FindTerminalOrFail(h);
     if (port == nullptr)
         return FALSE;
     IoRequest request = NewRequest(ov, count);
@@ -219,7 +265,7 @@ BOOL ReadFile(HANDLE h, LPVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED o
 
 BOOL WriteFile(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED ov)
 {
-    CommPort *port = FindOrFail<CommPort>(h);
+    CommPort *port = FindTerminalOrFail(h);
     if (port == nullptr)
         return FALSE;
     IoRequest request = NewRequest(ov, count);

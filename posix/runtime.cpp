@@ -1,5 +1,6 @@
 // Time, the last-error value and debug output.
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <ctime>
 #include <unistd.h>
@@ -34,8 +35,12 @@ void Sleep(DWORD milliseconds)
 }
 
 // The debugger channel is standard error: the text as it is, nothing added.
+// Debug output nobody takes is dropped, as on Windows: a closed standard
+// error (EPIPE) neither kills nor stops the run.
 void OutputDebugStringA(LPCSTR text)
 {
+    static const bool brokenPipeIgnored = signal(SIGPIPE, SIG_IGN) != SIG_ERR;
+    (void)brokenPipeIgnored;
     if (text == nullptr)
         return;
     size_t left = strlen(text);

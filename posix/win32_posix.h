@@ -49,6 +49,10 @@ typedef void (*FARPROC)();
 #define WAIT_TIMEOUT 0x102u
 #define WAIT_FAILED 0xFFFFFFFFu
 
+// What Windows gives for a comm call on a handle that is no comm port: the
+// device's driver refuses the serial request (STATUS_INVALID_DEVICE_REQUEST),
+// which reaches the program as ERROR_INVALID_FUNCTION.
+#define ERROR_INVALID_FUNCTION 1u
 #define ERROR_INVALID_HANDLE 6u
 #define ERROR_INVALID_PARAMETER 87u
 #define ERROR_INSUFFICIENT_BUFFER 122u
@@ -128,6 +132,11 @@ typedef struct _DCB {
     WORD wReserved1;
 } DCB, *LPDCB;
 
+#define PURGE_TXABORT 0x0001u
+#define PURGE_RXABORT 0x0002u
+#define PURGE_TXCLEAR 0x0004u
+#define PURGE_RXCLEAR 0x0008u
+
 typedef struct _COMSTAT {
     DWORD cbInQue;
     DWORD cbOutQue;
@@ -142,6 +151,7 @@ BOOL SetCommState(HANDLE port, LPDCB dcb);
 BOOL SetCommTimeouts(HANDLE port, LPCOMMTIMEOUTS timeouts);
 BOOL ClearCommBreak(HANDLE port);
 BOOL ClearCommError(HANDLE port, LPDWORD errors, LPCOMSTAT stat);
+BOOL PurgeComm(HANDLE port, DWORD flags);
 
 // Overlapped I/O
 BOOL ReadFile(HANDLE h, LPVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED ov);

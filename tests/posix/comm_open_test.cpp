@@ -27,16 +27,63 @@ struct OpenFailureCase {
 
 TEST(CommOpen, FailsWithTheErrorNumber)
 {
-    char regularFile[] = "/tmp/posix_standin_XXXXXX";
-    int fd = mkstemp(regularFile);
-    const OpenFailureCase cases[] = {{"", ENOENT}, {"/dev/no-such-port", ENOENT}, {regularFile, ENOTTY}};
+    const OpenFailureCase cases[] = {{"", ENOENT}, {"/dev/no-such-port", ENOENT}};
     for (const OpenFailureCase &c : cases) {
         OpenPort port(c.name);
         EXPECT_EQ(port.get(), INVALID_HANDLE_VALUE) << c.name;
         EXPECT_EQ(GetLastError(), c.error) << c.name;
     }
-    close(fd);
+}
+
+// As on Windows, what is no comm port opens, exclusively, and the comm
+// calls fail on it with ERROR_INVALID_FUNCTION.
+TEST(CommOpen, NonTerminalOpensAndCommCallsFail)
+{
+    char regularFile[] = "/tmp/posix_standin_XXXXXX";
+    close(mkstemp(regularFile));
+    for (const char *name : {"/dev/null", static_cast<const char *>(regularFile)}) {
+        OpenPort port(name);
+        ASSERT_NE(port.get(), INVALID_HANDLE_VALUE) << name;
+        EXPECT_EQ(OpenPort(name).get(), INVALID_HANDLE_VALUE) << name;
+        COMMTIMEOUTS timeouts{100, 0, 500, 0, 5000};
+        DCB dcb{};
+        dcb.DCBlength = sizeof dcb;
+        DWORD errors = 0;
+        COMSTAT status{};
+        Request read;
+        const std::pair<const char *, BOOL> calls[] = {
+            {"SetCommTimeouts", SetCommTimeouts(port.get(), &timeouts)},
+            {"GetCommState", GetCommState(port.get(), &dcb)},
+            {"SetCommState", SetCommState(port.get(), &dcb)},
+            {"ClearCommBreak", ClearCommBreak(port.get())},
+            {"ClearCommError", ClearCommError(port.get(), &errors, &status)},
+            {"PurgeComm", PurgeComm(port.get(), PURGE_RXCLEAR)},
+            {"ReadFile", read.StartRead(port.get())},
+        };
+        for (const auto &call : calls) {
+            EXPECT_FALSE(call.second) << name << ": " << call.first;
+        }
+        SetCommTimeouts(port.get(), &timeouts);
+        EXPECT_EQ(GetLastError(), ERROR_INVALID_FUNCTION) << name;
+    }
     unlink(regularFile);
+}
+
+TEST(CommPurge, DiscardsInputWaitingBeforeIt)
+{
+    PtyPair pty;
+    OpenPort port(pty.SlaveName());
+    pty.Send("\r\nOK\r\n");
+    DWORD errors = 0;
+    COMSTAT status{};
+    for (DWORD start = GetTickCount(); status.cbInQue < 6 && GetTickCount() - start < 2000; Sleep(10))
+        ClearCommError(port.get(), &errors, &status);
+    ASSERT_EQ(status.cbInQue, 6u);
+    EXPECT_TRUE(PurgeComm(port.get(), PURGE_RXCLEAR));
+    ClearCommError(port.get(), &errors, &status);
+    EXPECT_EQ(status.cbInQue, 0u);
+    EXPECT_FALSE(PurgeComm(port.get(), PURGE_RXABORT));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
 }
 
 TEST(CommOpen, IsExclusive)

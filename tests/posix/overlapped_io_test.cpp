@@ -121,4 +121,52 @@ TEST(Write, CompletesWithAllBytes)
     CloseHandle(ov.hEvent);
 }
 
+// A device that takes no more bytes (here a pty whose other side never
+// reads): the write ends at its total time-out with the bytes that left,
+// a success with a short count, and the close does not wait.
+TEST(Write, DeviceThatTakesNothingEndsAtTheTimeout)
+{
+    PtyPair pty;
+    OpenPort port(pty.SlaveName());
+    COMMTIMEOUTS timeouts{100, 0, 500, 0, 300};
+    SetCommTimeouts(port.get(), &timeouts);
+    std::string command(256 * 1024, 'A');
+    OVERLAPPED ov{};
+    ov.hEvent = CreateEventA(NULL, FALSE, FALSE, NULL);
+    DWORD n = 0;
+    DWORD start = GetTickCount();
+    WriteFile(port.get(), command.data(), static_cast<DWORD>(command.size()), &n, &ov);
+    EXPECT_TRUE(GetOverlappedResult(port.get(), &ov, &n, TRUE));
+    EXPECT_GE(ElapsedMs(start), 280);
+    EXPECT_LT(ElapsedMs(start), 2000);
+    EXPECT_GT(n, 0u);
+    EXPECT_LT(n, command.size());
+    CloseHandle(ov.hEvent);
+}
+
+// Another program that reads the device may take the bytes a wake-up was
+// for: that is no hang-up, and the read goes on.
+TEST(HangUp, BytesTakenByAnotherReaderAreNoHangUp)
+{
+    PtyPair pty;
+    int thief = open(pty.SlaveName(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(thief, 0);
+    OpenPort port(pty.SlaveName());
+    Request read;
+    read.StartRead(port.get());
+    std::thread stealOne([thief] {
+        char byte;
+        (void)!::read(thief, &byte, 1);
+    });
+    DWORD n = 0;
+    {
+        Feeder feeder(pty, {{50, "a"}, {200, "b"}});
+        EXPECT_TRUE(GetOverlappedResult(port.get(), &read.ov, &n, TRUE)) << GetLastError();
+        EXPECT_GE(n, 1u);
+    }
+    pty.CloseMaster();  // frees the thief if we had both bytes
+    stealOne.join();
+    close(thief);
+}
+
 }  // namespace

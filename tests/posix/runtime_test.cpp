@@ -1,6 +1,7 @@
 // Events, waits without I/O, the tick count and debug output.
 #include <cerrno>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "win32_posix.h"
 
@@ -40,6 +41,22 @@ TEST(DebugOutput, WritesTheTextUnchanged)
     OutputDebugStringA("no line end");
     OutputDebugStringA("");
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "read buffer[4]: OK\r\nno line end");
+}
+
+// Debug output nobody takes is dropped: a closed pipe on standard error
+// neither kills (SIGPIPE) nor stops the run.
+TEST(DebugOutput, ClosedStandardErrorDropsTheText)
+{
+    int saved = dup(STDERR_FILENO);
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    close(ends[0]);
+    dup2(ends[1], STDERR_FILENO);
+    close(ends[1]);
+    OutputDebugStringA("nobody listens\n");
+    OutputDebugStringA("nobody listens either\n");
+    dup2(saved, STDERR_FILENO);
+    close(saved);
 }
 
 }  // namespace

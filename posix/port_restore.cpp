@@ -1,0 +1,94 @@
+#include "port_restore.h"
+
+#include <atomic>
+#include <csignal>
+#include <cstring>
+#include <sys/ioctl.h>
+
+namespace {
+
+// Read by a signal handler, so a fixed table and no locks. The program
+// holds one port at a time; a port beyond the table is still restored at
+// its close, only not on a signal.
+struct RememberedPort {
+    volatile sig_atomic_t inUse;
+    int fd;
+    termios found;
+};
+
+RememberedPort remembered[4];
+
+const int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// Async-signal-safe: system calls only. Only output still queued in the
+// driver is discarded (a pty queues none: what it took has left).
+void PutBack(int fd, const termios *found)
+{
+    int queued = 0;
+    if (ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0)
+        tcflush(fd, TCOFLUSH);
+    if (found != nullptr)
+        tcsetattr(fd, TCSANOW, found);
+    ioctl(fd, TIOCNXCL);
+}
+
+// Puts every remembered port back, then lets the signal end the process
+// as it would have without us.
+void OnStopSignal(int signalNumber)
+{
+    for (RememberedPort &port : remembered)
+        if (port.inUse)
+            PutBack(port.fd, &port.found);
+    signal(signalNumber, SIG_DFL);
+    raise(signalNumber);  // delivered once this handler returns
+}
+
+// Once, at the first port; a signal the caller ignores (nohup) stays ignored.
+void InstallHandlers()
+{
+    static bool installed = false;
+    if (installed)
+        return;
+    installed = true;
+    for (int signalNumber : kStopSignals) {
+        struct sigaction previous;
+        if (sigaction(signalNumber, nullptr, &previous) != 0 || previous.sa_handler == SIG_IGN)
+            continue;
+        struct sigaction action;
+        memset(&action, 0, sizeof action);
+        action.sa_handler = OnStopSignal;
+        sigfillset(&action.sa_mask);
+        sigaction(signalNumber, &action, nullptr);
+    }
+}
+
+}  // namespace
+
+void RememberPort(int fd, const termios &found)
+{
+    InstallHandlers();
+    for (RememberedPort &port : remembered) {
+        if (port.inUse)
+            continue;
+        port.fd = fd;
+        port.found = found;
+        // The handler must see the entry whole before it sees it in use.
+        std::atomic_signal_fence(std::memory_order_seq_cst);
+        port.inUse = 1;
+        return;
+    }
+}
+
+void RestorePort(int fd)
+{
+    for (RememberedPort &port : remembered) {
+        if (!port.inUse || port.fd != fd)
+            continue;
+        // Put back before forgetting: a signal in between puts it back again, harmlessly.
+        PutBack(fd, &port.found);
+        std::atomic_signal_fence(std::memory_order_seq_cst);
+        port.inUse = 0;
+        return;
+    }
+    PutBack(fd, nullptr);
+}

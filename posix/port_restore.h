@@ -1,0 +1,14 @@
+// Leaves a terminal as it was found when the program lets go of it: at
+// its close, and when SIGINT, SIGTERM or SIGHUP ends the process.
+#pragma once
+
+#include <termios.h>
+
+// Notes the terminal settings found at open; from now on a stop signal
+// restores them before the process ends.
+void RememberPort(int fd, const termios &found);
+
+// Discards pending output (a close then never waits for it to drain),
+// restores the settings found at open and releases exclusivity (TIOCNXCL);
+// the port is forgotten. Also for ports never remembered.
+void RestorePort(int fd);

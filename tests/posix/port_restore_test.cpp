@@ -1,0 +1,94 @@
+// A port is left as it was found: settings restored and exclusivity
+// released at its close and when a stop signal ends the process.
+#include <csignal>
+#include <gtest/gtest.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <termios.h>
+
+#include "pty_pair.h"
+
+namespace {
+
+// Someone's terminal as they had set it: line editing, echo, 38400 baud.
+void SetCooked(int fd)
+{
+    termios settings;
+    ASSERT_EQ(tcgetattr(fd, &settings), 0);
+    settings.c_lflag |= ICANON | ECHO;
+    cfsetispeed(&settings, B38400);
+    cfsetospeed(&settings, B38400);
+    ASSERT_EQ(tcsetattr(fd, TCSANOW, &settings), 0);
+}
+
+void ExpectFoundState(int fd)
+{
+    termios settings;
+    ASSERT_EQ(tcgetattr(fd, &settings), 0);
+    EXPECT_EQ(settings.c_lflag & (ICANON | ECHO), static_cast<tcflag_t>(ICANON | ECHO));
+    EXPECT_EQ(cfgetospeed(&settings), static_cast<speed_t>(B38400));
+    int exclusive = 1;
+    ASSERT_EQ(ioctl(fd, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
+}
+
+// The slave as another program sees it; it takes no lock.
+struct Observer {
+    explicit Observer(const PtyPair &pty) : fd(open(pty.SlaveName(), O_RDWR | O_NOCTTY | O_CLOEXEC)) {}
+    ~Observer() { close(fd); }
+    int fd;
+};
+
+TEST(PortRestore, CloseRestoresSettingsAndExclusivity)
+{
+    PtyPair pty;
+    Observer observer(pty);
+    SetCooked(observer.fd);
+    {
+        OpenPort port(pty.SlaveName());
+        ASSERT_NE(port.get(), INVALID_HANDLE_VALUE);
+        int exclusive = 0;
+        ioctl(observer.fd, TIOCGEXCL, &exclusive);
+        EXPECT_EQ(exclusive, 1);
+    }
+    ExpectFoundState(observer.fd);
+}
+
+class StopSignal : public testing::TestWithParam<int> {};
+
+TEST_P(StopSignal, RestoresThePortThenEndsTheProcess)
+{
+    PtyPair pty;
+    Observer observer(pty);
+    SetCooked(observer.fd);
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    pid_t child = fork();
+    if (child == 0) {
+        OpenPort port(pty.SlaveName());
+        Request read;
+        read.StartRead(port.get());
+        if (write(ready[1], "r", 1) != 1)
+            _exit(2);
+        WaitForSingleObject(read.ov.hEvent, 10000);  // in poll() when the signal comes
+        _exit(3);
+    }
+    char byte = 0;
+    ASSERT_EQ(read(ready[0], &byte, 1), 1);
+    usleep(50000);
+    kill(child, GetParam());
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status)) << status;
+    EXPECT_EQ(WTERMSIG(status), GetParam());
+    ExpectFoundState(observer.fd);
+    close(ready[0]);
+    close(ready[1]);
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, StopSignal, testing::Values(SIGINT, SIGTERM, SIGHUP),
+                         [](const testing::TestParamInfo<int> &info) {
+                             return info.param == SIGINT ? "Interrupt" : info.param == SIGTERM ? "Terminate" : "HangUp";
+                         });
+
+}  // namespace
