@@ -175,6 +175,11 @@ class Port:
     def __init__(self, scenario, index: int, modem, options):
         self.com = options.wine.com_port(10 + index) if options.wine else None
         self.holder = None
+        if scenario.port == 'null':  # a device that is no serial port
+            if self.com:
+                self.com.map_to(os.devnull)
+            self.name = self.com.name if self.com else os.devnull
+            return
         if scenario.port == 'missing' or modem is None:
             self.name = self.com.name if self.com else MISSING_PORT
             if self.com:
@@ -229,7 +234,7 @@ def run_scenario(scenario, options) -> int:
     index = [s.name for s in scenarios.SCENARIOS].index(scenario.name)
     os.makedirs(options.work_dir, exist_ok=True)
     workdir = tempfile.mkdtemp(prefix=scenario.name + '.', dir=options.work_dir)
-    modem = Modem(options.modemsim, scenario, workdir) if scenario.port != 'missing' else None
+    modem = Modem(options.modemsim, scenario, workdir) if scenario.port not in ('missing', 'null') else None
     port = None
     try:
         port = Port(scenario, index, modem, options)

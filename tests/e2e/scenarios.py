@@ -37,7 +37,7 @@ class Scenario:
     args: List[str]
     result: Optional[int]               # the program's AtResult; None: any
     script: Optional[str] = None
-    port: str = 'modem'                 # modem | missing | locked
+    port: str = 'modem'                 # modem | missing | locked | null (/dev/null)
     modem_args: List[str] = field(default_factory=list)
     received: Optional[bytes] = None    # exactly what the modem must get
     traces: List[Fragment] = field(default_factory=list)
@@ -71,6 +71,11 @@ def answer_with(*chunks: bytes, pause_ms: int = 300) -> str:
             steps += 'drain\npause %d\n' % pause_ms
         steps += send(chunk)
     return steps + 'silence\n'
+
+
+def full_read(tail: bytes) -> bytes:
+    """127 bytes, one full read, ending with `tail` after a filler line."""
+    return b'.' * (125 - len(tail)) + b'\r\n' + tail
 
 
 def read_buffer(chunk: bytes) -> str:
@@ -211,10 +216,14 @@ SCENARIOS: List[Scenario] = [
         script='expect AT\n' + send(b'\r\nOK\r\n') + 'hangup\n',
         traces=OPEN + [read_buffer(b'\r\nOK\r\n'), 'AtCommand() return 1\n'], elapsed=(0.0, 2.0)),
     Scenario(
-        'error_after_partial_match', AT + ['/resp', 'CME', '/timeout', '3000'], -1,
-        script=answer_with(b'\r\n+CME', b' ERROR: 10\r\n'),
-        traces=[read_buffer(b'\r\n+CME'), read_buffer(b' ERROR: 10\r\n'), 'read ERROR result',
+        'error_after_partial_match_at_end_of_full_read', AT + ['/resp', 'CME', '/timeout', '3000'], -1,
+        script=answer_with(full_read(b'\r\n+CME'), b' ERROR: 10\r\n'),
+        traces=[read_buffer(full_read(b'\r\n+CME')), read_buffer(b' ERROR: 10\r\n'), 'read ERROR result',
                 'AtCommand() return -1\n']),
+    Scenario(
+        'partial_match_after_pause_counts', AT + ['/resp', 'CME', '/timeout', '3000'], 1,
+        script=answer_with(b'\r\n+CME', b' ERROR: 10\r\n'),
+        traces=[read_buffer(b'\r\n+CME'), 'AtCommand() return 1\n'], absent=['read ERROR result']),
     Scenario(
         'wildcards_reach_the_program', AT + ['/resp', 'O*K?', '/timeout', '3000'], 1,
         script=answer_with(b'AT\r\r\nOK\r\n'),
@@ -250,6 +259,69 @@ SCENARIOS: List[Scenario] = [
         script=answer_with(b'\r\nOK\r\n'), received=LONG_COMMAND.encode() + b'\r\n',
         traces=['SerialAtCommand(), portname({port}), cmd(%s\r\n), resp(OK), timeout(3000)\n' % LONG_COMMAND,
                 'AtCommand() return 1\n']),
+]
+
+# An operator list longer than 1023 characters, the home operator last.
+COPS = b'\r\n+COPS: ' + b'(1,"Other","OTH","00101",7),' * 60 + b'(2,"Home","HOME","26201",7)\r\n\r\nOK\r\n'
+PROMPT = b'AT+CMGS=10\r\r\n> '
+SCENARIOS += [
+    # A partial line counts as soon as it is decided: the read that brought
+    # it ended short (the modem paused) or it holds a carriage return.
+    Scenario(
+        'message_prompt_with_short_limit', ['/port', '{port}', '/cmd', 'AT+CMGS=10', '/resp', '^> ',
+                                            '/timeout', '400'], 1,
+        script='expect AT+CMGS=10\n' + send(PROMPT) + 'silence\n',
+        traces=[read_buffer(PROMPT), 'AtCommand() return 1\n'], absent=['no bytes read'],
+        elapsed=(0.0, 0.35)),
+    Scenario(
+        'final_line_ending_in_carriage_return', AT + ['/resp', '^OK$', '/timeout', '450'], 1,
+        script=answer_with(b'\r\nOK\r'), traces=[read_buffer(b'\r\nOK\r'), 'AtCommand() return 1\n'],
+        absent=['no bytes read'], elapsed=(0.0, 0.4)),
+    Scenario(
+        'prompt_at_end_of_full_read_waits_for_quiet', ['/port', '{port}', '/cmd', 'AT+CMGS=10', '/resp', '^> $',
+                                                       '/timeout', '3000'], 1,
+        script=answer_with(full_read(b'\r\n> ')),
+        traces=[read_buffer(full_read(b'\r\n> ')), 'no bytes read\n', 'AtCommand() return 1\n']),
+    # The first read ends with "+CSQ: " and 119 nines, which the expression
+    # would match; the whole line has 130.
+    Scenario(
+        'line_cut_by_full_read_judged_whole', AT + ['/resp', '^\\+CSQ: 9{119}$', '/timeout', '1500'], -2,
+        script=answer_with(b'\r\n+CSQ: ' + b'9' * 130 + b'\r\n\r\nOK\r\n'),
+        traces=['read buffer[127]: \r\n+CSQ: 999', 'AtCommand() return -2\n']),
+    Scenario(
+        'match_past_character_1023', ['/port', '{port}', '/cmd', 'AT+COPS=?', '/resp', '^\\+COPS: .*"26201"',
+                                      '/timeout', '5000'], 1,
+        script=answer_with(COPS), traces=['AtCommand() return 1\n']),
+    Scenario(
+        'error_across_character_1023', AT + ['/resp', 'OK', '/timeout', '5000'], -1,
+        script=answer_with(b'x' * 1020 + b'ERROR\r\n', b'OK\r\n'),
+        traces=['read ERROR result', 'AtCommand() return -1\n']),
+    # Failure paths of the transaction.
+    Scenario(
+        'port_is_no_serial_device', AT + ['/resp', 'OK', '/timeout', '1000'], -1, port='null',
+        traces=['serial port open succeeded\n', 'start to config serial port\n',
+                # ERROR_INVALID_FUNCTION, as Windows' drivers answer
+                Differs('set comm timeouts failed, error: 1\n', 'set comm timeouts failed, error: '),
+                'config serial port failed, ret(-1)\n', 'AtCommand() return -1\n'],
+        absent=['config serial port succeeded'], elapsed=(0.0, 1.0)),
+    Scenario(
+        'modem_reads_nothing', ['/port', '{port}', '/cmd', 'AT' + 'A' * 30000, '/resp', 'OK', '/timeout', '0'], -1,
+        script='deaf\n',
+        traces=OPEN[1:4] + ['write less bytes to serial, required(30004), ret(', 'AtCommand() return -1\n'],
+        absent=['write at command succeeded'], elapsed=(4.8, 7.5)),
+    Scenario(
+        'answer_just_before_the_deadline', AT + ['/resp', 'OK', '/timeout', '1000'], -2,
+        script='expect AT\npause 950\n' + send(b'\r\nOK\r\n') + 'silence\n',
+        # The pass ends by the wait's limit or by the read's own total,
+        # whichever comes first at the deadline; the bytes are traced either way.
+        traces=[read_buffer(b'\r\nOK\r\n'), 'AtCommand() return -2\n'],
+        elapsed=(0.9, 2.0)),
+    # An answer that an earlier run left in the port must not judge this one.
+    Scenario(
+        'stale_ok_from_earlier_run', ['/port', '{port}', '/cmd', 'AT+CFUN=99', '/resp', 'OK', '/timeout', '3000'],
+        -1, script=send(b'\r\nOK\r\n') + 'expect AT+CFUN=99\n' + send(b'\r\n+CME ERROR: 10\r\n') + 'silence\n',
+        received=b'AT+CFUN=99\r\n', traces=['read ERROR result', 'AtCommand() return -1\n'],
+        absent=[read_buffer(b'\r\nOK\r\n')]),
 ]
 
 # 'OK' and 'ERROR' cut at every position: a line is examined whole however

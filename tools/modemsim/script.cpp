@@ -17,6 +17,8 @@ const char kScriptHelp[] =
     "  echo on|off   echo command lines as they complete (default off in a script)\n"
     "  answer        send the built-in answer to the last line 'expect' took\n"
     "  silence       answer nothing from now on, until killed or idle\n"
+    "  deaf          read nothing from now on, so that the program's writes back up\n"
+    "                until the pty's buffer is full; until killed or idle\n"
     "  hangup        once the slave has taken what was sent, close the pty and exit\n"
     "  exit          once the slave has taken what was sent, exit\n"
     "When the script ends: exit with --once, else go on with the built-in answers.\n";
@@ -37,6 +39,7 @@ const Keyword kKeywords[] = {
     {"echo", StepKind::Echo, true},
     {"answer", StepKind::Answer, false},
     {"silence", StepKind::Silence, false},
+    {"deaf", StepKind::Deaf, false},
     {"hangup", StepKind::HangUp, false},
     {"exit", StepKind::Exit, false},
 };

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-enum class StepKind { Expect, Send, Pause, Drain, Echo, Answer, Silence, HangUp, Exit };
+enum class StepKind { Expect, Send, Pause, Drain, Echo, Answer, Silence, Deaf, HangUp, Exit };
 
 struct Step {
     StepKind kind;

@@ -189,6 +189,10 @@ bool Session::RunStep(const Step &step, bool &finished)
         while (Pump(1000))
             lines_.clear();
         return false;
+    case StepKind::Deaf:
+        while (!ShouldStop())
+            usleep(kPollSliceMs * 1000);
+        return false;
     case StepKind::HangUp:
         Drain();
         pty_.HangUp();
