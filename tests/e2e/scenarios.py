@@ -300,8 +300,8 @@ SCENARIOS += [
     Scenario(
         'port_is_no_serial_device', AT + ['/resp', 'OK', '/timeout', '1000'], -1, port='null',
         traces=['serial port open succeeded\n', 'start to config serial port\n',
-                # ERROR_INVALID_FUNCTION, as Windows' drivers answer
-                Differs('set comm timeouts failed, error: 1\n', 'set comm timeouts failed, error: '),
+                # ERROR_INVALID_FUNCTION, as Windows' drivers answer; Wine: ERROR_NOT_SUPPORTED
+                Differs('set comm timeouts failed, error: 1\n', 'set comm timeouts failed, error: 50\n'),
                 'config serial port failed, ret(-1)\n', 'AtCommand() return -1\n'],
         absent=['config serial port succeeded'], elapsed=(0.0, 1.0)),
     Scenario(
