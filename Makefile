@@ -1,7 +1,7 @@
 # Set-up, build and test in one command each; see README.md.
 JOBS ?= $(shell nproc)
 
-.PHONY: demo test install package deps-native deps-test release native win32 win64 clean
+.PHONY: demo test bench install package deps-native deps-test release native win32 win64 clean
 
 deps-native:
 	bash scripts/install-deps.sh native
@@ -47,6 +47,11 @@ package: release win32 win64
 # four trees come first.
 test: native release win32 win64
 	python3 scripts/run-tests.py --preset native -j $(JOBS)
+
+# Flood throughput and peak memory against the fake modem, with a minimal
+# reader as the floor: a benchmark, not a test. Needs the release build.
+bench: release
+	python3 bench/flood.py --bin build/release/bin
 
 clean:
 	rm -rf build

@@ -181,7 +181,12 @@ SCENARIOS: List[Scenario] = [
         script=answer_with(b'\r\nX\x00OK\r\n'), traces=['AtCommand() return 1\n']),
     Scenario(
         'empty_command', ['/port', '{port}', '/resp', 'OK', '/timeout', '3000'], 1,
-        script='pause 300\n' + send(b'\r\nOK\r\n') + 'silence\n', received=b'',
+        # No command tells the modem that the port is ready; a blank line
+        # that the program purges (or reads) does, so the answer comes
+        # after the purge of what waited before the write. Two drains give
+        # a slow Wine start up to 6 s.
+        script=send(b'\r\n') + 'drain\ndrain\npause 300\n' + send(b'\r\nOK\r\n') + 'silence\n',
+        received=b'',
         traces=['cmd(), resp(OK)', 'write at command succeeded.\n', 'AtCommand() return 1\n']),
     Scenario(
         'no_time_limit', AT + ['/resp', 'OK', '/timeout', '0'], 1,
@@ -230,7 +235,9 @@ SCENARIOS: List[Scenario] = [
         traces=['resp(O*K?)', 'AtCommand() return 1\n']),
     Scenario(
         'malformed_expression', AT + ['/resp', '(', '/timeout', '1500'], -2,
-        received=b'AT\r\n', traces=[read_buffer(b'AT\r\r\nOK\r\n'), 'AtCommand() return -2\n'],
+        # Compiled once, before the reads: its error is traced once, with the library's message.
+        received=b'AT\r\n', traces=['write at command succeeded.\n', 'regex compile failed: ',
+                                     read_buffer(b'AT\r\r\nOK\r\n'), 'AtCommand() return -2\n'],
         absent=['regex search failed'], elapsed=(1.4, 3.0)),
     Scenario(
         'catastrophic_expression', AT + ['/resp', '(x+x+)+y|^OK$', '/timeout', '3000'], 1,
@@ -272,7 +279,7 @@ SCENARIOS += [
                                             '/timeout', '400'], 1,
         script='expect AT+CMGS=10\n' + send(PROMPT) + 'silence\n',
         traces=[read_buffer(PROMPT), 'AtCommand() return 1\n'], absent=['no bytes read'],
-        elapsed=(0.0, 0.35)),
+        elapsed=(0.0, 0.45)),
     Scenario(
         'final_line_ending_in_carriage_return', AT + ['/resp', '^OK$', '/timeout', '450'], 1,
         script=answer_with(b'\r\nOK\r'), traces=[read_buffer(b'\r\nOK\r'), 'AtCommand() return 1\n'],
@@ -303,7 +310,7 @@ SCENARIOS += [
                 # ERROR_INVALID_FUNCTION, as Windows' drivers answer; Wine: ERROR_NOT_SUPPORTED
                 Differs('set comm timeouts failed, error: 1\n', 'set comm timeouts failed, error: 50\n'),
                 'config serial port failed, ret(-1)\n', 'AtCommand() return -1\n'],
-        absent=['config serial port succeeded'], elapsed=(0.0, 1.0)),
+        absent=['config serial port succeeded']),
     Scenario(
         'modem_reads_nothing', ['/port', '{port}', '/cmd', 'AT' + 'A' * 30000, '/resp', 'OK', '/timeout', '0'], -1,
         script='deaf\n',

@@ -12,6 +12,8 @@ const char kScriptHelp[] =
     "                others; 'expect *' takes any line. A line ends at \\r; a \\n after\n"
     "                it is ignored.\n"
     "  send BYTES    write BYTES; escapes \\r \\n \\t \\\\ \\\" \\0 \\xHH\n"
+    "  flood N BYTES write BYTES again and again, N bytes in all, as fast as the pty\n"
+    "                takes them (the last copy may be cut)\n"
     "  pause MS      wait MS milliseconds (still reading and logging)\n"
     "  drain         wait until the slave's reader has taken all that was sent\n"
     "  echo on|off   echo command lines as they complete (default off in a script)\n"
@@ -34,6 +36,7 @@ struct Keyword {
 const Keyword kKeywords[] = {
     {"expect", StepKind::Expect, true},
     {"send", StepKind::Send, true},
+    {"flood", StepKind::Flood, true},
     {"pause", StepKind::Pause, true},
     {"drain", StepKind::Drain, false},
     {"echo", StepKind::Echo, true},
@@ -61,6 +64,14 @@ std::string ParseArgument(const std::string &argument, Step &step)
         if (!Unescape(argument, step.text, error))
             return error;
         return step.kind == StepKind::Send && step.text.empty() ? "send needs bytes" : "";
+    case StepKind::Flood: {
+        size_t space = argument.find(' ');
+        if (space == std::string::npos || !ParseNumber(argument.substr(0, space), step.number))
+            return "flood needs a byte count and bytes";
+        if (!Unescape(argument.substr(space + 1), step.text, error))
+            return error;
+        return step.text.empty() ? "flood needs bytes" : "";
+    }
     case StepKind::Pause:
         return ParseNumber(argument, step.number) ? "" : "pause needs milliseconds";
     case StepKind::Echo:

@@ -4,12 +4,12 @@
 #include <string>
 #include <vector>
 
-enum class StepKind { Expect, Send, Pause, Drain, Echo, Answer, Silence, Deaf, HangUp, Exit };
+enum class StepKind { Expect, Send, Flood, Pause, Drain, Echo, Answer, Silence, Deaf, HangUp, Exit };
 
 struct Step {
     StepKind kind;
-    std::string text;   // Expect: the command line ("*" for any); Send: the bytes
-    long number = 0;    // Pause: milliseconds; Echo: 1 on, 0 off
+    std::string text;   // Expect: the command line ("*" for any); Send, Flood: the bytes
+    long number = 0;    // Pause: milliseconds; Echo: 1 on, 0 off; Flood: bytes in all
     int lineNumber = 0;
 };
 

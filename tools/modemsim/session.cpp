@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <poll.h>
 #include <unistd.h>
@@ -137,6 +138,18 @@ bool Session::Send(const std::string &bytes)
     return true;
 }
 
+bool Session::Flood(const std::string &pattern, size_t total)
+{
+    std::string block;
+    while (block.size() < 65536)
+        block += pattern;
+    for (size_t sent = 0; sent < total; sent += block.size()) {
+        if (!Send(block.substr(0, std::min(block.size(), total - sent))))
+            return false;
+    }
+    return true;
+}
+
 bool Session::WaitForLine(std::string &line)
 {
     while (lines_.empty()) {
@@ -175,6 +188,8 @@ bool Session::RunStep(const Step &step, bool &finished)
         }
     case StepKind::Send:
         return Send(step.text);
+    case StepKind::Flood:
+        return Flood(step.text, static_cast<size_t>(step.number));
     case StepKind::Pause:
         return PumpFor(static_cast<int>(step.number));
     case StepKind::Drain:

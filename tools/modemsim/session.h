@@ -41,6 +41,7 @@ private:
     bool ReadAvailable();
     void Take(const char *bytes, size_t count);
     bool Send(const std::string &bytes);
+    bool Flood(const std::string &pattern, size_t total);
     bool WaitForLine(std::string &line);
     void Drain();
     bool RunStep(const Step &step, bool &finished);
