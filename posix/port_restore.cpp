@@ -36,9 +36,7 @@ void PutBack(int fd, const termios *found)
 // as it would have without us.
 void OnStopSignal(int signalNumber)
 {
-    for (RememberedPort &port : remembered)
-        if (port.inUse)
-            PutBack(port.fd, &port.found);
+    RestoreRememberedPorts();
     signal(signalNumber, SIG_DFL);
     raise(signalNumber);  // delivered once this handler returns
 }
@@ -63,6 +61,13 @@ void InstallHandlers()
 }
 
 }  // namespace
+
+void RestoreRememberedPorts()
+{
+    for (RememberedPort &port : remembered)
+        if (port.inUse)
+            PutBack(port.fd, &port.found);
+}
 
 void RememberPort(int fd, const termios &found)
 {

@@ -8,6 +8,10 @@
 // restores them before the process ends.
 void RememberPort(int fd, const termios &found);
 
+// Puts every remembered port back; for ways out that skip the closes
+// (ExitProcess). Async-signal-safe.
+void RestoreRememberedPorts();
+
 // Discards pending output (a close then never waits for it to drain),
 // restores the settings found at open and releases exclusivity (TIOCNXCL);
 // the port is forgotten. Also for ports never remembered.

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "monotonic_clock.h"
+#include "port_restore.h"
 #include "win32_posix.h"
 
 namespace {
@@ -55,8 +56,10 @@ void OutputDebugStringA(LPCSTR text)
     }
 }
 
-// Ends the process at once, as Windows does: no C++ clean-up runs.
+// Ends the process at once, as Windows does: no C++ clean-up runs. The
+// ports are put back first, as Windows releases what a process held.
 void ExitProcess(UINT exitCode)
 {
+    RestoreRememberedPorts();
     _exit(static_cast<int>(exitCode));
 }

@@ -54,6 +54,22 @@ TEST(PortRestore, CloseRestoresSettingsAndExclusivity)
     ExpectFoundState(observer.fd);
 }
 
+TEST(PortRestore, ExitProcessRestoresThePort)
+{
+    PtyPair pty;
+    Observer observer(pty);
+    SetCooked(observer.fd);
+    pid_t child = fork();
+    if (child == 0) {
+        OpenPort port(pty.SlaveName());
+        ExitProcess(7);  // no destructor runs
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_EQ(WEXITSTATUS(status), 7);
+    ExpectFoundState(observer.fd);
+}
+
 class StopSignal : public testing::TestWithParam<int> {};
 
 TEST_P(StopSignal, RestoresThePortThenEndsTheProcess)
