@@ -103,9 +103,7 @@ PassEnd ScanAnswer(Answer &answer, PartialLine partial)
     return verdict == kScanNothing ? PassEnd::NextPass : PassEnd::LeaveLoop;
 }
 
-// Traces a chunk, appends it to the answer and scans what is new. A read
-// that ended short of its buffer ended because the modem paused (or the
-// wait was cut): its unfinished line is as complete as the port delivers it.
+// Traces a chunk, appends it to the answer and scans what is new.
 PassEnd TakeChunk(const char *chunk, DWORD bytesRead, Answer &answer, PartialLine partial)
 {
     DebugTrace("read buffer[%d]: %s", static_cast<int>(bytesRead), chunk);
@@ -113,6 +111,9 @@ PassEnd TakeChunk(const char *chunk, DWORD bytesRead, Answer &answer, PartialLin
     return ScanAnswer(answer, partial);
 }
 
+// A read that ended short of its buffer ended because the modem paused for
+// the read interval: its unfinished line is as complete as the port
+// delivers it. After a full read more of it may be waiting.
 PartialLine AfterRead(DWORD bytesRead)
 {
     return bytesRead < kReadChunkSize ? PartialLine::Quiet : PartialLine::Growing;
