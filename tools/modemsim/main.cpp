@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "answers.h"
+#include "escapes.h"
 #include "pty_pair.h"
 #include "script.h"
 #include "session.h"
@@ -18,7 +19,7 @@ namespace {
 
 const char kUsage[] =
     "usage: modemsim [--script FILE] [--log FILE] [--link PATH] [--no-echo] [--once]\n"
-    "                [--idle-exit SECONDS]\n"
+    "                [--idle-exit SECONDS] [--stale BYTES]\n"
     "Opens a pseudo-terminal, prints the path of its slave side on the first line of\n"
     "standard output, and answers AT commands written to it. Command lines end at \\r.\n"
     "  --script FILE        follow FILE instead of the built-in answers\n"
@@ -28,12 +29,15 @@ const char kUsage[] =
     "  --once               exit after the first answer, or when the script ends\n"
     "  --idle-exit SECONDS  exit after this long with nothing received or sent\n"
     "                       (default 120, 0 never); also exits when its parent does\n"
+    "  --stale BYTES        put BYTES (escapes as in 'send') in the port before its\n"
+    "                       path is printed: a late answer to an earlier run\n"
     "SIGTERM and SIGINT end it cleanly.\n\n";
 
 struct CommandLine {
     std::string scriptPath;
     std::string logPath;
     std::string linkPath;
+    std::string stale;
     SessionOptions session;
 };
 
@@ -83,6 +87,12 @@ int ParseCommandLine(int argc, char **argv, CommandLine &line)
             line.logPath = argv[++i];
         } else if (option == "--link" && hasValue) {
             line.linkPath = argv[++i];
+        } else if (option == "--stale" && hasValue) {
+            std::string error;
+            if (!Unescape(argv[++i], line.stale, error)) {
+                fprintf(stderr, "modemsim: --stale: %s\n", error.c_str());
+                return 2;
+            }
         } else if (option == "--idle-exit" && hasValue && ParseSeconds(argv[i + 1], line.session.idleExitSeconds)) {
             ++i;
         } else {
@@ -141,6 +151,12 @@ int Serve(CommandLine &line)
     LinkGuard link;
     if (!line.linkPath.empty() && !link.Make(line.linkPath, pty.slavePath())) {
         fprintf(stderr, "modemsim: %s: %s\n", line.linkPath.c_str(), strerror(errno));
+        return 1;
+    }
+    // Written before the path is known to anyone: it is in the port before
+    // the program opens it.
+    if (!line.stale.empty() && write(pty.master(), line.stale.data(), line.stale.size()) < 0) {
+        fprintf(stderr, "modemsim: --stale: %s\n", strerror(errno));
         return 1;
     }
     printf("%s\n", pty.slavePath().c_str());
