@@ -56,8 +56,14 @@ bool ExpectedResponse::FoundIn(const char *begin, const char *end) const
     if (!pattern_)
         return false;
     try {
-        boost::cmatch what;
-        return boost::regex_search(begin, end, what, pattern_->regex, boost::match_extra);
+        // A copy of the one line, searched through std::string iterators as
+        // the program always has: the search over plain pointers crashed the
+        // x64 Windows build after this catch when a debugger (atcmd-trace)
+        // was attached, under Wine. The toolchain's unwinding under a
+        // debugger is at fault; this form is the one seen to survive it.
+        std::string line(begin, end);
+        boost::smatch what;
+        return boost::regex_search(line, what, pattern_->regex, boost::match_extra);
     } catch (const std::runtime_error &e) {
         DebugTrace("regex search failed: %s\n", e.what());
         return false;
