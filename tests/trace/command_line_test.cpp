@@ -16,6 +16,9 @@ struct Case {
     const wchar_t *programLine;
 };
 
+// Test names and failure messages show the row's name, not its bytes.
+void PrintTo(const Case &c, std::ostream *os) { *os << c.name; }
+
 const Case kCases[] = {
     {"plain", L"atcmd-trace prog a b", Kind::Run, false, L"prog", L"prog a b"},
     {"quoted_own_name_with_spaces", L"\"C:\\Program Files\\atcmd\\atcmd-trace.exe\" atcmd.exe /cmd ATI",

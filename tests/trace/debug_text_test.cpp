@@ -51,6 +51,9 @@ struct Case {
     std::string expected;
 };
 
+// Test names and failure messages show the row's name, not its bytes.
+void PrintTo(const Case &c, std::ostream *os) { *os << c.name; }
+
 std::string Utf16(const std::string &ascii)
 {
     std::string bytes;

@@ -3,8 +3,11 @@
 program here, its prefix, COM ports, debug output. Shared by every runner
 that starts atcmd.exe under Wine.
 
-    wine.py --kind wine32|wine64 --prefix DIR   creates the prefix, or exits
-                                                77 when this Wine cannot run
+    wine.py --kind wine32|wine64 --prefix DIR   creates the prefix and starts
+                                                its server for the test run,
+                                                or exits 77 when this Wine
+                                                cannot run
+    wine.py --kind ... --prefix DIR --stop      ends that server
 
 Exit status 77 means skipped (CTest's SKIP_RETURN_CODE), with the reason on
 a line of its own that starts with "SKIPPED: ".
@@ -182,6 +185,34 @@ class Wine:
             with open(mark, 'w') as ready:
                 ready.write('ok\n')
 
+    def keep_server(self) -> None:
+        """Starts this prefix's server, and the system processes Wine runs
+        beside every program (services.exe, winedevice.exe, ...), for good.
+        Otherwise the first program of a test starts them, they inherit its
+        standard output and error, and the test waits for those pipes to
+        close until they end: seconds after the last Wine program of the
+        whole run. They also cost every cold start."""
+        # What they write goes to a file: a pipe would stay open as long as
+        # they run.
+        log_path = self.prefix + '.server.log'
+        for step in ([self.server, '-p'], [self.loader, 'cmd.exe', '/c', 'exit', '0']):
+            with open(log_path, 'wb') as log:
+                done = subprocess.run(step, env=self.environment(), timeout=120,
+                                      stdin=subprocess.DEVNULL, stdout=log, stderr=log)
+            # 2 from the server: one already runs for this prefix, as good.
+            if done.returncode not in ((0, 2) if step[0] == self.server else (0,)):
+                with open(log_path, 'rb') as log:
+                    said = log.read().decode('latin-1').strip()
+                raise WineError('%s exited with %d: %s' % (' '.join(step), done.returncode,
+                                                           said[-4000:]))
+
+    def stop_server(self) -> None:
+        """Ends this prefix's server and every Wine process of the prefix."""
+        env = self.environment()
+        for step in ([self.server, '-k'], [self.server, '-w']):
+            subprocess.run(step, env=env, timeout=60, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
     def start(self) -> int:
         """The common start of a test under this Wine: 0 when the prefix is
         ready; otherwise says why and returns the skip code (this Wine
@@ -218,14 +249,27 @@ class ComPort:
 
 
 def main() -> int:
-    parser = argparse.ArgumentParser(description='Creates a Wine prefix, or says why it cannot.')
+    parser = argparse.ArgumentParser(description='Readies a Wine prefix and its server for a '
+                                     'test run, or ends the server after it.')
     parser.add_argument('--kind', choices=sorted(KINDS), required=True)
     parser.add_argument('--prefix', required=True)
+    parser.add_argument('--stop', action='store_true', help='end the server the run kept')
     options = parser.parse_args()
-    status = Wine(options.kind, options.prefix).start()
-    if status == 0:
-        print('prefix ready: ' + os.path.abspath(options.prefix))
-    return status
+    wine = Wine(options.kind, options.prefix)
+    status = wine.start()
+    if status:
+        return status
+    try:
+        if options.stop:
+            wine.stop_server()
+            print('server stopped: ' + wine.prefix)
+        else:
+            wine.keep_server()
+            print('prefix and server ready: ' + wine.prefix)
+    except WineError as error:
+        print('FAILED: %s' % error, flush=True)
+        return 1
+    return 0
 
 
 if __name__ == '__main__':
