@@ -56,11 +56,11 @@ bool ExpectedResponse::FoundIn(const char *begin, const char *end) const
     if (!pattern_)
         return false;
     try {
-        // A copy of the one line, searched through std::string iterators as
-        // the program always has: the search over plain pointers crashed the
-        // x64 Windows build after this catch when a debugger (atcmd-trace)
-        // was attached, under Wine. The toolchain's unwinding under a
-        // debugger is at fault; this form is the one seen to survive it.
+        // A copy of the one line, searched through std::string iterators:
+        // over plain pointers the x64 build kept the matcher's address in
+        // rbp across this catch, and Wine 8 with a debugger (atcmd-trace)
+        // attached hands rbp back as 0 after a catch. This form only happens
+        // to keep nothing in rbp here.
         std::string line(begin, end);
         boost::smatch what;
         return boost::regex_search(line, what, pattern_->regex, boost::match_extra);

@@ -6,13 +6,18 @@
 //   long:N        one text of N bytes: LongText(N), as the tests build it
 //   count:N       N texts "text I\n", I = 1..N
 //   raise         an exception that its own handler takes
+//   catch         a C++ exception thrown and caught, with values held in
+//                 callee-saved registers across it: "C++ exception caught,
+//                 registers kept\n" when the unwinding put them all back
 //   crash         a write through a null pointer
 //   exit:N        ends with exit code N (a signed number)
 // Other arguments are only listed by `args`. Without exit: the exit code is 0.
 #include <windows.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 
 // Arguments as the runtime splits them, without wildcard expansion.
@@ -59,6 +64,74 @@ void Raise()
                                      : "exception never reached the program\n");
 }
 
+__attribute__((noinline)) void Throw()
+{
+    throw std::runtime_error("thrown by the program");
+}
+
+// The callee-saved registers a catch must find as they were before the
+// throw. The frame pointer register is held too, so that nothing else lives
+// in it across the throw, but not checked: Wine 8's x64 exception dispatch,
+// with a debugger attached, records rbp as 0 in the dispatcher's frame, and
+// the unwinding hands that 0 to the catching frame whatever the debugger
+// does.
+#if defined(__x86_64__)
+#define KEPT_INTEGERS(X) X(rbx) X(rsi) X(rdi) X(r12) X(r13) X(r14) X(r15)
+#define KEPT_FLOATS(X) X(xmm6) X(xmm7) X(xmm8) X(xmm9) X(xmm10) X(xmm11) X(xmm12) X(xmm13) X(xmm14) X(xmm15)
+#define FRAME_REGISTER(X) X(rbp)
+#else
+// ebp is the frame pointer of a function with a catch in the x86 build.
+#define KEPT_INTEGERS(X) X(ebx) X(esi) X(edi)
+#define KEPT_FLOATS(X)
+#define FRAME_REGISTER(X)
+#endif
+
+// A distinct value for each register, from its name.
+uintptr_t Pattern(const char *name)
+{
+    uintptr_t value = 0x9e3779b9u;
+    while (*name)
+        value = value * 31 + static_cast<unsigned char>(*name++);
+    return value;
+}
+
+#define DECLARE_INTEGER(r) register uintptr_t r asm(#r) = Pattern(#r);
+#define DECLARE_FLOAT(r) register double r asm(#r) = static_cast<double>(Pattern(#r) >> 8);
+#define HOLD_INTEGER(r) asm volatile("" : "+r"(r));
+#define HOLD_FLOAT(r) asm volatile("" : "+x"(r));
+#define COUNT_LOST_INTEGER(r) lost += r != Pattern(#r);
+#define COUNT_LOST_FLOAT(r) lost += r != static_cast<double>(Pattern(#r) >> 8);
+
+// The values are in their registers when Throw() is called and are read
+// from them after the catch.
+__attribute__((noinline)) void Catch()
+{
+    KEPT_INTEGERS(DECLARE_INTEGER)
+    FRAME_REGISTER(DECLARE_INTEGER)
+    KEPT_FLOATS(DECLARE_FLOAT)
+    KEPT_INTEGERS(HOLD_INTEGER)
+    FRAME_REGISTER(HOLD_INTEGER)
+    KEPT_FLOATS(HOLD_FLOAT)
+    bool caught = false;
+    try {
+        Throw();
+    } catch (const std::runtime_error &) {
+        caught = true;
+    }
+    KEPT_INTEGERS(HOLD_INTEGER)
+    FRAME_REGISTER(HOLD_INTEGER)
+    KEPT_FLOATS(HOLD_FLOAT)
+    int lost = 0;
+    KEPT_INTEGERS(COUNT_LOST_INTEGER)
+    KEPT_FLOATS(COUNT_LOST_FLOAT)
+    if (!caught)
+        Trace("C++ exception not caught\n");
+    else if (lost > 0)
+        Trace("C++ exception caught, registers lost: " + std::to_string(lost) + "\n");
+    else
+        Trace("C++ exception caught, registers kept\n");
+}
+
 void Crash()
 {
     volatile int *nowhere = NULL;
@@ -95,6 +168,8 @@ int main(int argc, char **argv)
                 Trace("text " + std::to_string(n) + "\n");
         } else if (strcmp(argv[i], "raise") == 0) {
             Raise();
+        } else if (strcmp(argv[i], "catch") == 0) {
+            Catch();
         } else if (strcmp(argv[i], "crash") == 0) {
             Crash();
         } else if (Starts(argv[i], "exit:", &value)) {

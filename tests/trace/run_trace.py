@@ -80,6 +80,10 @@ CASES = [
     Case('arguments_pass_unchanged', [DEBUGGEE, 'args'] + HARD_ARGUMENTS, 0, arg_lines(['args'] + HARD_ARGUMENTS)),
     Case('timestamps', ['/t', DEBUGGEE, 'count:3'], 0, check=stamped_in_order),
     Case('exception_the_program_handles', [DEBUGGEE, 'raise', 'exit:1'], 1, 'exception handled by the program\n'),
+    # The unwinding after a first chance that atcmd-trace passes on restores
+    # the catching frame's registers.
+    Case('exception_the_program_catches', [DEBUGGEE, 'text:before', 'catch', 'text:after', 'exit:1'], 1,
+         'before\nC++ exception caught, registers kept\nafter\n'),
     Case('crash', [DEBUGGEE, 'text:before', 'crash', 'text:after'], ACCESS_VIOLATION & 0xff, 'before\n',
          ['the program ended by exception 0xC0000005 at 0x']),
     Case('missing_program', ['no-such-program.exe', 'a'], NOT_RUN, '',
