@@ -78,14 +78,13 @@ int ScanResponseLines(ResponseStream &stream, const ExpectedResponse &expected, 
     while (consumed < text.size()) {
         LineView line = NextLine(text, consumed);
         std::string_view whole(text.data() + line.begin, line.end - line.begin);
-        size_t carriageReturn = whole.find('\r');
-        std::string_view examined = whole.substr(0, carriageReturn);
+        std::string_view examined = TrimLineEnd(whole);
         if (examined.find(kErrorToken) != std::string_view::npos) {
             DebugTrace("read ERROR result");
             return kScanError;
         }
-        bool settled = !line.unfinished || carriageReturn != std::string_view::npos ||
-                       partial == PartialLine::Quiet;
+        bool carriageReturn = examined.size() < whole.size();
+        bool settled = !line.unfinished || carriageReturn || partial == PartialLine::Quiet;
         if (settled && expected.FoundIn(examined.data(), examined.data() + examined.size()))
             verdict = kScanMatched;
         if (line.unfinished)
@@ -98,12 +97,7 @@ int ScanResponseLines(ResponseStream &stream, const ExpectedResponse &expected, 
     return verdict;
 }
 
-std::string TrimLineEnd(const std::string &text)
+std::string_view TrimLineEnd(std::string_view text)
 {
     return text.substr(0, text.find_first_of("\r\n"));
-}
-
-bool MatchResponse(const std::string &line, const char *expected)
-{
-    return ExpectedResponse(expected).FoundIn(line.data(), line.data() + line.size());
 }

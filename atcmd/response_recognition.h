@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <string_view>
 
 // Verdicts of ScanResponseLines.
 const int kScanError = -1;    // a line holds "ERROR"
@@ -64,8 +65,4 @@ int ScanResponseLines(ResponseStream &stream, const ExpectedResponse &expected,
                       PartialLine partial = PartialLine::Growing);
 
 // The text up to, not including, its first carriage return or line feed.
-std::string TrimLineEnd(const std::string &text);
-
-// True when the regular expression `expected` is found anywhere in `line`
-// (compiled for this one call).
-bool MatchResponse(const std::string &line, const char *expected);
+std::string_view TrimLineEnd(std::string_view text);
