@@ -136,8 +136,7 @@ PassEnd ReadPass(SerialRead &read, const Deadline &deadline, Answer &answer)
     }
     if (waitResult != WAIT_OBJECT_0) {
         DebugTrace("start to cancel IO\n");
-        DWORD late = read.Retire();
-        answer.responseStream.Append(read.Chunk(late), late);
+        read.Retire();
         return PassEnd::LeaveLoop;
     }
     DebugTrace("start to get overlapped result");
