@@ -6,6 +6,7 @@
 #include <termios.h>
 
 #include "comm_port.h"
+#include "output_queue.h"
 
 namespace {
 
@@ -205,9 +206,7 @@ BOOL ClearCommError(HANDLE h, LPDWORD errors, LPCOMSTAT stat)
         int queued = 0;
         if (ioctl(port->fd(), FIONREAD, &queued) == 0 && queued > 0)
             stat->cbInQue = static_cast<DWORD>(queued);
-        queued = 0;
-        if (ioctl(port->fd(), TIOCOUTQ, &queued) == 0 && queued > 0)
-            stat->cbOutQue = static_cast<DWORD>(queued);
+        stat->cbOutQue = QueuedOutput(port->fd());
     }
     return TRUE;
 }

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "monotonic_clock.h"
+#include "output_queue.h"
 #include "overlapped_io.h"
 
 namespace {
@@ -121,14 +122,6 @@ bool DriveRead(CommPort &port, uint64_t limit)
 // How often a write looks again at output it cannot wait for with poll():
 // bytes still queued in the driver, or DSR holding them back.
 const uint64_t kOutputCheckMs = 5;
-
-// Bytes handed to the driver that have not left yet; 0 where the device
-// cannot tell (a pty passes them on at once).
-DWORD QueuedOutput(int fd)
-{
-    int queued = 0;
-    return ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0 ? static_cast<DWORD>(queued) : 0;
-}
 
 // DSR flow control, which termios lacks: output waits while the device
 // reports DSR low. A device without modem lines (a pty) holds nothing back.

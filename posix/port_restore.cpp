@@ -5,6 +5,8 @@
 #include <cstring>
 #include <sys/ioctl.h>
 
+#include "output_queue.h"
+
 namespace {
 
 // Read by a signal handler, so a fixed table and no locks. The program
@@ -24,8 +26,7 @@ const int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 // driver is discarded (a pty queues none: what it took has left).
 void PutBack(int fd, const termios *found)
 {
-    int queued = 0;
-    if (ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0)
+    if (QueuedOutput(fd) > 0)
         tcflush(fd, TCOFLUSH);
     if (found != nullptr)
         tcsetattr(fd, TCSANOW, found);
