@@ -66,8 +66,7 @@ endforeach()
 # Each Windows build's programs (atcmd.exe and atcmd-trace.exe, built side
 # by side) in a folder named for its architecture, with the batch examples.
 foreach(build IN LISTS ATCMD_WINDOWS_BUILDS)
-  get_filename_component(windows_bin ${ATCMD_${build}_EXE} DIRECTORY)
-  install(PROGRAMS ${ATCMD_${build}_EXE} ${windows_bin}/atcmd-trace.exe ${windows_batch_files}
+  install(PROGRAMS ${ATCMD_${build}_EXE} ${ATCMD_${build}_BIN}/atcmd-trace.exe ${windows_batch_files}
           DESTINATION ${ATCMD_${build}_ARCH} COMPONENT windows EXCLUDE_FROM_ALL)
 endforeach()
 install(FILES ${windows_doc_dir}/README.txt DESTINATION . COMPONENT windows EXCLUDE_FROM_ALL)

@@ -9,4 +9,6 @@ set(ATCMD_win64_WINE wine64)
 foreach(build IN LISTS ATCMD_WINDOWS_BUILDS)
   set(ATCMD_${build}_EXE "${CMAKE_SOURCE_DIR}/build/${build}/bin/atcmd.exe"
     CACHE FILEPATH "The cross-built atcmd.exe (${build}) the checks, Wine tests and ZIP use")
+  # Its folder, where each Windows build puts its other programs and DLLs.
+  get_filename_component(ATCMD_${build}_BIN "${ATCMD_${build}_EXE}" DIRECTORY)
 endforeach()
