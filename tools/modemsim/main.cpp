@@ -31,7 +31,7 @@ const char kUsage[] =
     "                       (default 120, 0 never); also exits when its parent does\n"
     "  --stale BYTES        put BYTES (escapes as in 'send') in the port before its\n"
     "                       path is printed: a late answer to an earlier run\n"
-    "SIGTERM and SIGINT end it cleanly.\n\n";
+    "SIGTERM, SIGINT and SIGHUP end it cleanly.\n\n";
 
 struct CommandLine {
     std::string scriptPath;
