@@ -213,15 +213,17 @@ class Wine:
             subprocess.run(step, env=env, timeout=60, stdin=subprocess.DEVNULL,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
-    def start(self) -> int:
+    def start(self, make_prefix: bool = True) -> int:
         """The common start of a test under this Wine: 0 when the prefix is
-        ready; otherwise says why and returns the skip code (this Wine
-        cannot run here) or 1 (Wine failed)."""
+        ready (without `make_prefix`: when this Wine can run here); otherwise
+        says why and returns the skip code (this Wine cannot run here) or 1
+        (Wine failed)."""
         try:
             reason = self.unavailable()
             if reason:
                 return skip(reason)
-            self.ensure_prefix()
+            if make_prefix:
+                self.ensure_prefix()
         except WineError as error:
             print('FAILED: %s' % error, flush=True)
             return 1
@@ -256,7 +258,8 @@ def main() -> int:
     parser.add_argument('--stop', action='store_true', help='end the server the run kept')
     options = parser.parse_args()
     wine = Wine(options.kind, options.prefix)
-    status = wine.start()
+    # Ending the server needs no prefix: none is made just to be stopped.
+    status = wine.start(make_prefix=not options.stop)
     if status:
         return status
     try:
