@@ -57,8 +57,8 @@ CommPort::~CommPort()
     // Our TIOCEXCL and settings would otherwise outlive us (on a pty whose
     // master stays open, or the user's own terminal), and a close with
     // output held back by flow control would wait for the closing wait.
-    if (terminal_)
-        RestorePort(fd_);
+    if (found_)
+        RestorePort(fd_, *found_);
     close(fd_);
 }
 
@@ -95,10 +95,10 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
     if (tcgetattr(fd.get(), &found) != 0) {
         if (errno != ENOTTY)
             return Fail(errno);
-        return RegisterObject(std::make_unique<CommPort>(fd.release(), false));
+        return RegisterObject(std::make_unique<CommPort>(fd.release(), std::nullopt));
     }
     RememberPort(fd.get(), found);
-    auto port = std::make_unique<CommPort>(fd.release(), true);
+    auto port = std::make_unique<CommPort>(fd.release(), found);
     if (int error = ExcludeOpeners(port->fd()))
         return Fail(error);
     if (int error = MakeRaw(port->fd(), found))

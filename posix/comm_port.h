@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <termios.h>
 
 #include "comm_timeouts.h"
 #include "kernel_objects.h"
@@ -23,13 +24,15 @@ struct IoRequest {
 // then fail on what is not a terminal.
 class CommPort : public KernelObject {
 public:
-    CommPort(int fd, bool terminal) : fd_(fd), terminal_(terminal) {}
+    // `found`: a terminal's settings at open, put back at its close; none
+    // for what is no terminal.
+    CommPort(int fd, std::optional<termios> found) : fd_(fd), found_(found) {}
     ~CommPort() override;
     CommPort(const CommPort &) = delete;
     CommPort &operator=(const CommPort &) = delete;
 
     int fd() const { return fd_; }
-    bool terminal() const { return terminal_; }
+    bool terminal() const { return found_.has_value(); }
 
     COMMTIMEOUTS timeouts{};  // all 0 until set: reads wait for `count` bytes
     bool outxDsrFlow = false;  // hold output while DSR is low
@@ -38,7 +41,7 @@ public:
 
 private:
     int fd_;
-    bool terminal_;
+    std::optional<termios> found_;
 };
 
 // The terminal behind `handle` for a comm call, or null with the last error

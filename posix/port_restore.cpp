@@ -24,12 +24,11 @@ const int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 // Async-signal-safe: system calls only. Only output still queued in the
 // driver is discarded (a pty queues none: what it took has left).
-void PutBack(int fd, const termios *found)
+void PutBack(int fd, const termios &found)
 {
     if (QueuedOutput(fd) > 0)
         tcflush(fd, TCOFLUSH);
-    if (found != nullptr)
-        tcsetattr(fd, TCSANOW, found);
+    tcsetattr(fd, TCSANOW, &found);
     ioctl(fd, TIOCNXCL);
 }
 
@@ -67,7 +66,7 @@ void RestoreRememberedPorts()
 {
     for (RememberedPort &port : remembered)
         if (port.inUse)
-            PutBack(port.fd, &port.found);
+            PutBack(port.fd, port.found);
 }
 
 void RememberPort(int fd, const termios &found)
@@ -85,16 +84,15 @@ void RememberPort(int fd, const termios &found)
     }
 }
 
-void RestorePort(int fd)
+void RestorePort(int fd, const termios &found)
 {
+    // Put back before forgetting: a signal in between puts it back again, harmlessly.
+    PutBack(fd, found);
     for (RememberedPort &port : remembered) {
         if (!port.inUse || port.fd != fd)
             continue;
-        // Put back before forgetting: a signal in between puts it back again, harmlessly.
-        PutBack(fd, &port.found);
         std::atomic_signal_fence(std::memory_order_seq_cst);
         port.inUse = 0;
         return;
     }
-    PutBack(fd, nullptr);
 }

@@ -13,6 +13,6 @@ void RememberPort(int fd, const termios &found);
 void RestoreRememberedPorts();
 
 // Discards pending output (a close then never waits for it to drain),
-// restores the settings found at open and releases exclusivity (TIOCNXCL);
-// the port is forgotten. Also for ports never remembered.
-void RestorePort(int fd);
+// restores `found`, the settings found at open, and releases exclusivity
+// (TIOCNXCL); the port is forgotten. Also for a port the table had no room for.
+void RestorePort(int fd, const termios &found);

@@ -2,9 +2,11 @@
 // released at its close and when a stop signal ends the process.
 #include <csignal>
 #include <gtest/gtest.h>
+#include <memory>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
+#include <vector>
 
 #include "pty_pair.h"
 
@@ -52,6 +54,27 @@ TEST(PortRestore, CloseRestoresSettingsAndExclusivity)
         EXPECT_EQ(exclusive, 1);
     }
     ExpectFoundState(observer.fd);
+}
+
+// More ports than the signal handler's table holds: each is still put back at its close.
+TEST(PortRestore, CloseRestoresEveryPortOfMany)
+{
+    const int kPorts = 6;
+    std::vector<std::unique_ptr<PtyPair>> ptys;
+    std::vector<std::unique_ptr<Observer>> observers;
+    std::vector<std::unique_ptr<OpenPort>> ports;
+    for (int i = 0; i < kPorts; ++i) {
+        ptys.push_back(std::make_unique<PtyPair>());
+        observers.push_back(std::make_unique<Observer>(*ptys.back()));
+        SetCooked(observers.back()->fd);
+        ports.push_back(std::make_unique<OpenPort>(ptys.back()->SlaveName()));
+        ASSERT_NE(ports.back()->get(), INVALID_HANDLE_VALUE);
+    }
+    ports.clear();
+    for (int i = 0; i < kPorts; ++i) {
+        SCOPED_TRACE(i);
+        ExpectFoundState(observers[i]->fd);
+    }
 }
 
 TEST(PortRestore, ExitProcessRestoresThePort)
