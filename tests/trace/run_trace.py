@@ -122,7 +122,7 @@ SPECIAL_CASES = {'atcmd_texts_also_on_debug_channel': texts_also_on_debug_channe
 
 
 def run(w, bin_dir: str, args: List[str], env: dict):
-    trace = os.path.join(bin_dir, 'atcmd-trace.exe')
+    trace = os.path.join(bin_dir, wine.TRACER)
     done = subprocess.run(w.command(trace, args), env=env, cwd=bin_dir, capture_output=True, timeout=60)
     return done.returncode, done.stdout.decode('latin-1'), done.stderr.decode('latin-1')
 
@@ -161,7 +161,7 @@ def main() -> int:
     if status:
         return status
     bin_dir = os.path.abspath(options.bin)
-    for program in ('atcmd-trace.exe', 'atcmd.exe', DEBUGGEE):
+    for program in (wine.TRACER, 'atcmd.exe', DEBUGGEE):
         if not os.path.isfile(os.path.join(bin_dir, program)):
             print('FAILED: %s not built in %s' % (program, bin_dir))
             return 1

@@ -195,8 +195,9 @@ class Wine:
         # What they write goes to a file: a pipe would stay open as long as
         # they run.
         log_path = self.prefix + '.server.log'
+        open(log_path, 'wb').close()
         for step in ([self.server, '-p'], [self.loader, 'cmd.exe', '/c', 'exit', '0']):
-            with open(log_path, 'wb') as log:
+            with open(log_path, 'ab') as log:
                 done = subprocess.run(step, env=self.environment(), timeout=120,
                                       stdin=subprocess.DEVNULL, stdout=log, stderr=log)
             # 2 from the server: one already runs for this prefix, as good.
