@@ -2,13 +2,13 @@
 # Installs only the Debian packages that are missing. Works as root on a fresh
 # Debian 12 machine, and through sudo otherwise.
 #   install-deps.sh native   what the Linux build and its packages need
-#                            (dpkg-dev: dpkg-shlibdeps for the .deb)
+#                            (dpkg-dev and file: dependencies of the .deb)
 #   install-deps.sh test     also the Windows cross compilers (x86, x64), the
 #                            32-bit and 64-bit Wine, and what the tests use
 #                            (mandoc and man-db: the man page checks)
 set -euo pipefail
 
-want=(cmake make g++ pkg-config libgtest-dev libboost-regex1.81-dev python3 dpkg-dev)
+want=(cmake make g++ pkg-config libgtest-dev libboost-regex1.81-dev python3 dpkg-dev file)
 if [ "${1:-native}" = test ]; then
     want+=(g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64
            binutils-mingw-w64-x86-64 python3-pefile wine wine32:i386 wine64
