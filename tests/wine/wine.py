@@ -78,9 +78,9 @@ def trace_text(stderr: bytes) -> str:
 # and server instead of going through /usr/bin/wine.
 KINDS = {
     'wine32': {'loader': '/usr/lib/wine/wine', 'server': '/usr/lib/wine/wineserver',
-               'arch': 'win32', 'package': 'wine32:i386'},
+               'arch': 'win32', 'package': 'wine32:i386', 'code': '32-bit x86'},
     'wine64': {'loader': '/usr/lib/wine/wine64', 'server': '/usr/lib/wine/wineserver64',
-               'arch': 'win64', 'package': 'wine64'},
+               'arch': 'win64', 'package': 'wine64', 'code': 'x86-64'},
 }
 
 
@@ -158,8 +158,8 @@ class Wine:
             probe = subprocess.run([self.loader, '--version'], capture_output=True, timeout=60)
         except OSError as error:
             if error.errno == errno.ENOEXEC:
-                return ('%s cannot start here: this kernel runs no 32-bit x86 code (%s)'
-                        % (self.loader, os.strerror(error.errno)))
+                return ('%s cannot start here: this kernel runs no %s code (%s)'
+                        % (self.loader, KINDS[self.kind]['code'], os.strerror(error.errno)))
             raise
         if probe.returncode != 0:
             raise WineError('%s --version exited with %d: %s' % (
