@@ -1,5 +1,6 @@
 #include "response_recognition.h"
 
+#include <algorithm>
 #include <boost/regex.hpp>
 #include <cstring>
 #include <stdexcept>
@@ -11,27 +12,44 @@ namespace {
 
 const std::string_view kErrorToken = "ERROR";
 
+// How far past a piece's end the search for "ERROR" looks: far enough
+// for one that starts in the piece's last character.
+const size_t kErrorLookahead = kErrorToken.size() - 1;
+
 // One line of the unconsumed text, by position: no copy is made.
 struct LineView {
     size_t begin;
     size_t end;       // its line feed, or where the text or the piece ends
     size_t next;      // where the following line starts
     bool unfinished;  // no line feed yet: more of it may come
+    size_t errorEnd;  // where the search for "ERROR" ends: past `end` for a piece
 };
 
+// True when what follows a piece ending at `cut` is known well enough to
+// tell whether "ERROR" crosses the cut: the look-ahead is all there, or a
+// line end in it stops any "ERROR" short.
+bool LookaheadKnown(const std::string &text, size_t cut)
+{
+    if (text.size() - cut >= kErrorLookahead)
+        return true;
+    return text.find_first_of("\r\n", cut) != std::string::npos;
+}
+
 // The line starting at `begin`: up to its line feed, or a piece of
-// kLineLimit characters, or the unfinished rest of the text.
+// kLineLimit characters once its look-ahead is known, or the unfinished
+// rest of the text.
 LineView NextLine(const std::string &text, size_t begin)
 {
     size_t searched = std::min(text.size() - begin, kLineLimit + 1);
     const void *lineFeed = memchr(text.data() + begin, '\n', searched);
     if (lineFeed != nullptr) {
         size_t end = static_cast<size_t>(static_cast<const char *>(lineFeed) - text.data());
-        return LineView{begin, end, end + 1, false};
+        return LineView{begin, end, end + 1, false, end};
     }
-    if (searched > kLineLimit)
-        return LineView{begin, begin + kLineLimit, begin + kLineLimit, false};
-    return LineView{begin, text.size(), text.size(), true};
+    size_t cut = begin + kLineLimit;
+    if (searched > kLineLimit && LookaheadKnown(text, cut))
+        return LineView{begin, cut, cut, false, std::min(text.size(), cut + kErrorLookahead)};
+    return LineView{begin, text.size(), text.size(), true, text.size()};
 }
 
 }  // namespace
@@ -79,7 +97,9 @@ int ScanResponseLines(ResponseStream &stream, const ExpectedResponse &expected, 
         LineView line = NextLine(text, consumed);
         std::string_view whole(text.data() + line.begin, line.end - line.begin);
         std::string_view examined = TrimLineEnd(whole);
-        if (examined.find(kErrorToken) != std::string_view::npos) {
+        std::string_view searchedForError =
+            TrimLineEnd(std::string_view(text.data() + line.begin, line.errorEnd - line.begin));
+        if (searchedForError.find(kErrorToken) != std::string_view::npos) {
             DebugTrace("read ERROR result");
             return kScanError;
         }

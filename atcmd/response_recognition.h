@@ -12,8 +12,10 @@ const int kScanNothing = 0;   // nothing decisive yet
 const int kScanMatched = 1;   // a line holds the expected response
 
 // The longest line examined whole. A longer line is examined in pieces of
-// this many characters, each judged as a line of its own; this is the one
-// place that keeps the response text, and so memory, bounded.
+// this many characters, each judged as a line of its own, except that the
+// search for "ERROR" looks past a piece's end into the next, so that one
+// cut by the boundary still fails the run; this is the one place that
+// keeps the response text, and so memory, bounded.
 const size_t kLineLimit = 65536;
 
 // How a trailing line without a line feed is treated.

@@ -122,6 +122,13 @@ INSTANTIATE_TEST_SUITE_P(
         ScanCase{"LineFeedAfter1023EndsThatLine", {kLong1023, "\n"}, "^x{1023}$", kScanMatched},
         // Past the bound a line is judged in pieces: the rest is a line of its own.
         ScanCase{"LinePastTheBoundInPieces", Reads(std::string(kLineLimit, 'x') + "OK\r\n"), "^OK$",
+                 kScanMatched},
+        // "ERROR" cut by the bound still fails, before the first piece can match.
+        ScanCase{"ErrorAcrossTheBound", Reads(std::string(kLineLimit - 3, 'x') + "ERROR\r\n"), "x",
+                 kScanError},
+        ScanCase{"ErrorAcrossTheBoundInOneChunk", {std::string(kLineLimit - 1, 'x') + "ERROR\r\n"}, "OK",
+                 kScanError},
+        ScanCase{"NoErrorAcrossTheBound", Reads(std::string(kLineLimit - 3, 'x') + "ERR\rOR\r\n"), "x",
                  kScanMatched}),
     [](const testing::TestParamInfo<ScanCase> &info) { return std::string(info.param.name); });
 
