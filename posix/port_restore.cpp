@@ -20,7 +20,7 @@ struct RememberedPort {
 
 RememberedPort remembered[4];
 
-const int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+const int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 // Async-signal-safe: system calls only. Only output still queued in the
 // driver is discarded (a pty queues none: what it took has left).

@@ -2,7 +2,9 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <climits>
 #include <ctime>
+#include <poll.h>
 #include <unistd.h>
 
 #include "monotonic_clock.h"
@@ -10,8 +12,30 @@
 #include "win32_posix.h"
 
 namespace {
+
 thread_local DWORD lastError = 0;
+
+bool WritableAtOnce(int fd)
+{
+    pollfd entry{fd, POLLOUT, 0};
+    int ready;
+    do {
+        ready = poll(&entry, 1, 0);
+    } while (ready < 0 && errno == EINTR);
+    return ready == 1 && (entry.revents & POLLOUT) != 0;
 }
+
+// One write, resumed only when a signal came before any byte went.
+size_t WriteOnce(int fd, const char *bytes, size_t count)
+{
+    ssize_t put;
+    do {
+        put = write(fd, bytes, count);
+    } while (put < 0 && errno == EINTR);
+    return put < 0 ? 0 : static_cast<size_t>(put);
+}
+
+}  // namespace
 
 DWORD GetLastError(void)
 {
@@ -36,8 +60,13 @@ void Sleep(DWORD milliseconds)
 }
 
 // The debugger channel is standard error: the text as it is, nothing added.
-// Debug output nobody takes is dropped, as on Windows: a closed standard
-// error (EPIPE) neither kills nor stops the run.
+// Debug output nobody takes is dropped, as on Windows, where a text is
+// lost when no debugger listens: a closed standard error (EPIPE) neither
+// kills nor stops the run, and a reader that stopped reading never holds
+// it. The file's flags stay as they are (O_NONBLOCK would change them for
+// the shell that shares it), so each piece is written only when poll says
+// it can go at once: a pipe then takes up to PIPE_BUF bytes whole, and a
+// file or a reading terminal takes everything.
 void OutputDebugStringA(LPCSTR text)
 {
     static const bool brokenPipeIgnored = signal(SIGPIPE, SIG_IGN) != SIG_ERR;
@@ -46,13 +75,11 @@ void OutputDebugStringA(LPCSTR text)
         return;
     size_t left = strlen(text);
     while (left > 0) {
-        ssize_t put = write(STDERR_FILENO, text, left);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return;
-        text += put;
-        left -= static_cast<size_t>(put);
+        size_t piece = left < PIPE_BUF ? left : PIPE_BUF;
+        if (!WritableAtOnce(STDERR_FILENO) || WriteOnce(STDERR_FILENO, text, piece) != piece)
+            return;  // the rest is dropped
+        text += piece;
+        left -= piece;
     }
 }
 

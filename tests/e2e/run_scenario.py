@@ -94,24 +94,47 @@ class Run:
         self.raw_stderr = raw_stderr
 
 
-def run_program(command, env, workdir, trace_of) -> Run:
+class Stream:
+    """Where one output of the program goes: a file read back afterwards,
+    a pipe nobody reads (held open until the program has ended), or a pipe
+    whose reader is gone."""
+
+    def __init__(self, kind: str, path: str):
+        self.kind, self.path, self.reader = kind, path, None
+        if kind == 'file':
+            self.target = open(path, 'wb')
+            return
+        self.reader, self.target = os.pipe()
+        if kind == 'closed':
+            os.close(self.reader)
+            self.reader = None
+
+    def collect(self) -> bytes:
+        """Closes the stream; what a file received."""
+        if self.kind == 'file':
+            self.target.close()
+            with open(self.path, 'rb') as f:
+                return f.read()
+        os.close(self.target)
+        if self.reader is not None:
+            os.close(self.reader)
+        return b''
+
+
+def run_program(command, env, workdir, trace_of, stdout_kind='file', stderr_kind='file') -> Run:
     """`trace_of(stdout, stderr)` gives the trace text from the raw output."""
-    stdout_path = os.path.join(workdir, 'program-stdout.txt')
-    stderr_path = os.path.join(workdir, 'program-stderr.txt')
-    with open(stdout_path, 'wb') as stdout, open(stderr_path, 'wb') as stderr:
-        start = time.monotonic()
-        process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=stdout,
-                                   stderr=stderr, env=env, cwd=workdir)
-        killer = threading.Timer(RUN_LIMIT_SECONDS, process.kill)
-        killer.start()
-        _, wait_status, usage = os.wait4(process.pid, 0)
-        elapsed = time.monotonic() - start
-        killer.cancel()
+    stdout = Stream(stdout_kind, os.path.join(workdir, 'program-stdout.txt'))
+    stderr = Stream(stderr_kind, os.path.join(workdir, 'program-stderr.txt'))
+    start = time.monotonic()
+    process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=stdout.target,
+                               stderr=stderr.target, env=env, cwd=workdir)
+    killer = threading.Timer(RUN_LIMIT_SECONDS, process.kill)
+    killer.start()
+    _, wait_status, usage = os.wait4(process.pid, 0)
+    elapsed = time.monotonic() - start
+    killer.cancel()
     process.returncode = os.waitstatus_to_exitcode(wait_status)
-    with open(stdout_path, 'rb') as f:
-        out = f.read()
-    with open(stderr_path, 'rb') as f:
-        raw = f.read()
+    out, raw = stdout.collect(), stderr.collect()
     return Run(process.returncode, elapsed, usage.ru_utime + usage.ru_stime, trace_of(out, raw), raw)
 
 
@@ -243,10 +266,12 @@ def run_scenario(scenario, options) -> int:
             # As a Windows user watches them: through atcmd-trace, on its stdout.
             command = options.wine.traced_command(options.exe, args)
             env, trace_of = options.wine.environment(), lambda out, err: out.decode('latin-1')
+            streams = dict(stdout_kind=scenario.traces_to)
         else:
             command = [options.exe] + args
             env, trace_of = dict(os.environ), lambda out, err: err.decode('latin-1')
-        run = run_program(command, env, workdir, trace_of)
+            streams = dict(stderr_kind=scenario.traces_to)
+        run = run_program(command, env, workdir, trace_of, **streams)
         if options.wine:
             run.cpu = wine.traced_cpu(run.raw_stderr)
     finally:

@@ -44,6 +44,10 @@ class Scenario:
     absent: List[str] = field(default_factory=list)
     elapsed: Optional[Tuple[float, float]] = None   # seconds, generous
     cpu_max: Optional[float] = None     # user+sys seconds of the program
+    # Where the traces go (standard error; atcmd-trace's standard output
+    # under Wine): file | stalled (a pipe nobody reads) | closed (a pipe
+    # with no reader). Only a file is read back.
+    traces_to: str = 'file'
     wine: Union[bool, WineDifference] = True
 
     def name_under(self, under_wine: bool) -> str:
@@ -329,6 +333,21 @@ SCENARIOS += [
         -1, modem_args=['--stale', '\\r\\nOK\\r\\n'],
         received=b'AT+CFUN=99\r\n', traces=['read ERROR result', 'AtCommand() return -1\n'],
         absent=[read_buffer(b'\r\nOK\r\n')]),
+]
+
+# Nothing the program writes can hold it: a reader of the traces that
+# stops reading, or is gone, changes neither the verdict nor the time.
+FLOOD = 'expect *\nflood 20000000 \\r\\n+CREG: 1,"1234","001122BB"\\r\\n\n'
+SCENARIOS += [
+    Scenario(
+        'flood_with_stalled_trace_reader', AT + ['/resp', 'never', '/timeout', '2000'], -2,
+        script=FLOOD, traces_to='stalled', elapsed=(1.9, 2.6)),
+    Scenario(
+        'flood_with_closed_trace_reader', AT + ['/resp', 'never', '/timeout', '2000'], -2,
+        script=FLOOD, traces_to='closed', elapsed=(1.9, 2.6)),
+    Scenario(
+        'answer_with_closed_trace_reader', AT + ['/resp', 'OK', '/timeout', '3000'], 1,
+        script=answer_with(b'\r\nOK\r\n'), traces_to='closed', elapsed=(0.0, 2.0)),
 ]
 
 # 'OK' and 'ERROR' cut at every position: a line is examined whole however

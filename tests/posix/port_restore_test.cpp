@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <vector>
@@ -84,6 +85,8 @@ TEST(PortRestore, ExitProcessRestoresThePort)
     SetCooked(observer.fd);
     pid_t child = fork();
     if (child == 0) {
+        rlimit noCore{0, 0};  // SIGQUIT's default action would leave a core file
+        setrlimit(RLIMIT_CORE, &noCore);
         OpenPort port(pty.SlaveName());
         ExitProcess(7);  // no destructor runs
     }
@@ -125,9 +128,14 @@ TEST_P(StopSignal, RestoresThePortThenEndsTheProcess)
     close(ready[1]);
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, StopSignal, testing::Values(SIGINT, SIGTERM, SIGHUP),
+INSTANTIATE_TEST_SUITE_P(Signals, StopSignal, testing::Values(SIGINT, SIGTERM, SIGHUP, SIGQUIT),
                          [](const testing::TestParamInfo<int> &info) {
-                             return info.param == SIGINT ? "Interrupt" : info.param == SIGTERM ? "Terminate" : "HangUp";
+                             switch (info.param) {
+                             case SIGINT: return "Interrupt";
+                             case SIGTERM: return "Terminate";
+                             case SIGHUP: return "HangUp";
+                             default: return "Quit";
+                             }
                          });
 
 }  // namespace

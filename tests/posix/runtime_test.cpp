@@ -1,5 +1,6 @@
 // Events, waits without I/O, the tick count and debug output.
 #include <cerrno>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -43,20 +44,41 @@ TEST(DebugOutput, WritesTheTextUnchanged)
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "read buffer[4]: OK\r\nno line end");
 }
 
-// Debug output nobody takes is dropped: a closed pipe on standard error
-// neither kills (SIGPIPE) nor stops the run.
-TEST(DebugOutput, ClosedStandardErrorDropsTheText)
+// Debug output nobody takes is dropped: a pipe on standard error whose
+// reader is gone neither kills (SIGPIPE) nor stops the run, and one whose
+// reader stopped reading never holds it.
+enum class Reader { Gone, Stalled };
+
+class DebugOutputNobodyTakes : public testing::TestWithParam<Reader> {};
+
+TEST_P(DebugOutputNobodyTakes, IsDroppedWithoutWaiting)
 {
     int saved = dup(STDERR_FILENO);
     int ends[2];
     ASSERT_EQ(pipe(ends), 0);
-    close(ends[0]);
+    if (GetParam() == Reader::Gone) {
+        close(ends[0]);
+        ends[0] = -1;
+    } else {
+        // Filled without blocking, then made blocking again, as a shell's pipe is.
+        fcntl(ends[1], F_SETFL, O_NONBLOCK);
+        while (write(ends[1], "full", 4) == 4) {
+        }
+        fcntl(ends[1], F_SETFL, 0);
+    }
     dup2(ends[1], STDERR_FILENO);
     close(ends[1]);
     OutputDebugStringA("nobody listens\n");
     OutputDebugStringA("nobody listens either\n");
     dup2(saved, STDERR_FILENO);
     close(saved);
+    if (ends[0] >= 0)
+        close(ends[0]);
 }
+
+INSTANTIATE_TEST_SUITE_P(DebugOutput, DebugOutputNobodyTakes, testing::Values(Reader::Gone, Reader::Stalled),
+                         [](const testing::TestParamInfo<Reader> &info) {
+                             return info.param == Reader::Gone ? "ReaderGone" : "ReaderStalled";
+                         });
 
 }  // namespace
