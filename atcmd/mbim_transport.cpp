@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "answer_output.h"
 #include "deadline.h"
 #include "mbim_library.h"
 #include "trace.h"
@@ -75,11 +76,21 @@ unsigned LengthToSend(const char *cmd, size_t len)
     return static_cast<unsigned>(len);
 }
 
+// The text the library delivered: `length` bytes when it set a length
+// that fits the buffer, else up to the first NUL (the buffer was zeroed
+// before the call, so that is bounded).
+size_t DeliveredLength(const char *response, unsigned length)
+{
+    if (length >= 1 && length <= kResponseBufferSize)
+        return length;
+    return strnlen(response, kResponseBufferSize);
+}
+
 // Polls until an answer or the deadline; the deadline is tested only
 // before a poll, so a failed poll is always followed by the full pause.
-AtResult PollForAnswer(MbimPortGetResponseFn getResponse, void *handle, DWORD timeout)
+// The answer goes to standard output.
+AtResult PollForAnswer(MbimPortGetResponseFn getResponse, void *handle, const Deadline &deadline)
 {
-    Deadline deadline(GetTickCount(), timeout);
     char response[kResponseBufferSize];
     unsigned responseLength = 0;
     while (!deadline.Reached(GetTickCount())) {
@@ -88,6 +99,7 @@ AtResult PollForAnswer(MbimPortGetResponseFn getResponse, void *handle, DWORD ti
         int status = getResponse(handle, response, &responseLength);
         if (status == 0) {
             DebugTrace("MBIMPort_GetResponse succeeded\n");
+            WriteAnswer(response, static_cast<DWORD>(DeliveredLength(response, responseLength)));
             return kAtSuccess;
         }
         DebugTrace("MBIMPort_GetResponse failed, result(%d), sleep awhile and try again ...\n", status);
@@ -132,6 +144,8 @@ AtResult MbimAtCommand(const char *cmd, const char *resp, DWORD timeout)
         DebugTrace("MBIMPort_Send failed, hres(%d)\n", hres);
         return result;
     }
-    result = PollForAnswer(entries.getResponse, mbim.get(), timeout);
+    Deadline deadline(GetTickCount(), timeout);
+    result = PollForAnswer(entries.getResponse, mbim.get(), deadline);
+    FinishAnswer(deadline);
     return result;
 }

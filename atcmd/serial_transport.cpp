@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "answer_output.h"
 #include "deadline.h"
 #include "handle_guard.h"
 #include "read_completion.h"
@@ -49,13 +50,15 @@ public:
 
     DWORD Wait(DWORD milliseconds) { return WaitForSingleObject(ovSerialRead.hEvent, milliseconds); }
 
-    // Fetches the outcome of the read, waiting for it.
+    // Fetches the outcome of the read, waiting for it; the bytes it
+    // delivered are then Text(), NUL-terminated for the trace.
     ReadCompletion Finish(DWORD &bytesRead, DWORD &lastError)
     {
         bytesRead = 0;
         BOOL succeeded = GetOverlappedResult(port_, &ovSerialRead, &bytesRead, TRUE);
         lastError = succeeded ? 0 : GetLastError();
         pending_ = false;
+        buffer_[bytesRead <= kReadChunkSize ? bytesRead : kReadChunkSize] = '\0';
         return ClassifyReadCompletion(succeeded, lastError, bytesRead);
     }
 
@@ -71,12 +74,7 @@ public:
         return bytesRead;
     }
 
-    // The bytes a read delivered, NUL-terminated for the trace.
-    const char *Chunk(DWORD bytesRead)
-    {
-        buffer_[bytesRead] = '\0';
-        return buffer_;
-    }
+    const char *Text() const { return buffer_; }
 
 private:
     HANDLE port_;
@@ -85,28 +83,34 @@ private:
     bool pending_ = false;
 };
 
-enum class PassEnd { NextPass, LeaveLoop };
+// How a pass of the read loop ended: with no verdict yet, or with one.
+enum class PassEnd { NextPass, Matched, Failed };
 
 // What one transaction's reading works on.
 struct Answer {
     ResponseStream responseStream;
     const ExpectedResponse &expected;
-    AtResult &result;
 };
 
-// Scans what is new in the answer and turns the verdict into the pass's end.
+// Scans what is new in the answer and turns its verdict into the pass's end.
 PassEnd ScanAnswer(Answer &answer, PartialLine partial)
 {
-    int verdict = ScanResponseLines(answer.responseStream, answer.expected, partial);
-    if (verdict == kScanMatched)
-        answer.result = kAtSuccess;
-    return verdict == kScanNothing ? PassEnd::NextPass : PassEnd::LeaveLoop;
+    switch (ScanResponseLines(answer.responseStream, answer.expected, partial)) {
+    case kScanMatched:
+        return PassEnd::Matched;
+    case kScanError:
+        return PassEnd::Failed;
+    default:
+        return PassEnd::NextPass;
+    }
 }
 
-// Traces a chunk, appends it to the answer and scans what is new.
+// Traces a chunk, passes it to standard output, appends it to the answer
+// and scans what is new.
 PassEnd TakeChunk(const char *chunk, DWORD bytesRead, Answer &answer, PartialLine partial)
 {
     DebugTrace("read buffer[%d]: %s", static_cast<int>(bytesRead), chunk);
+    WriteAnswer(chunk, bytesRead);
     answer.responseStream.Append(chunk, bytesRead);
     return ScanAnswer(answer, partial);
 }
@@ -124,7 +128,7 @@ PassEnd ReadPass(SerialRead &read, const Deadline &deadline, Answer &answer)
 {
     if (!read.Start()) {
         DebugTrace("read serial port failed, err: %d\n", static_cast<int>(GetLastError()));
-        return PassEnd::LeaveLoop;
+        return PassEnd::Failed;
     }
     DWORD waitResult = read.Wait(deadline.Remaining(GetTickCount()));
     DebugTrace("wait return %d\n", static_cast<int>(waitResult));
@@ -132,12 +136,14 @@ PassEnd ReadPass(SerialRead &read, const Deadline &deadline, Answer &answer)
         DebugTrace("read timeouts\n");
         // Cut by the deadline, not by a pause of the modem.
         DWORD late = read.Retire();
-        return late > 0 ? TakeChunk(read.Chunk(late), late, answer, PartialLine::Growing) : PassEnd::NextPass;
+        return late > 0 ? TakeChunk(read.Text(), late, answer, PartialLine::Growing) : PassEnd::NextPass;
     }
     if (waitResult != WAIT_OBJECT_0) {
         DebugTrace("start to cancel IO\n");
-        read.Retire();
-        return PassEnd::LeaveLoop;
+        // Judged by nobody, but read from the port: standard output has them.
+        DWORD late = read.Retire();
+        WriteAnswer(read.Text(), late);
+        return PassEnd::Failed;
     }
     DebugTrace("start to get overlapped result");
     DWORD bytesRead = 0;
@@ -149,13 +155,26 @@ PassEnd ReadPass(SerialRead &read, const Deadline &deadline, Answer &answer)
         // as complete as it will get.
         return ScanAnswer(answer, PartialLine::Quiet);
     case ReadCompletion::Bytes:
-        return TakeChunk(read.Chunk(bytesRead), bytesRead, answer, AfterRead(bytesRead));
+        return TakeChunk(read.Text(), bytesRead, answer, AfterRead(bytesRead));
     case ReadCompletion::Cancelled:
     case ReadCompletion::Failed:
         break;
     }
     DebugTrace("get overlapped failed, error: %d\n", static_cast<int>(lastError));
-    return PassEnd::LeaveLoop;
+    return PassEnd::Failed;
+}
+
+// Reads and judges until a verdict or the deadline. A verdict reached when
+// the deadline has passed is the time limit's.
+AtResult ReadAnswer(SerialRead &read, const Deadline &deadline, const ExpectedResponse &expected)
+{
+    Answer answer{ResponseStream(), expected};
+    PassEnd end = PassEnd::NextPass;
+    while (end == PassEnd::NextPass && !deadline.Reached(GetTickCount()))
+        end = ReadPass(read, deadline, answer);
+    if (deadline.Reached(GetTickCount()))
+        return kAtTimeout;
+    return end == PassEnd::Matched ? kAtSuccess : kAtFailure;
 }
 
 }  // namespace
@@ -171,14 +190,13 @@ AtResult SerialAtCommand(const char *portname, const char *cmd, const char *resp
         return kAtFailure;
     }
     DebugTrace("serial port open succeeded\n");
-    AtResult result = kAtFailure;
     SerialRead read(port.get());
 
     DebugTrace("start to config serial port\n");
     int ret = ConfigSerialPort(port.get());
     if (ret < 0) {
         DebugTrace("config serial port failed, ret(%d)\n", ret);
-        return result;
+        return kAtFailure;
     }
     DebugTrace("config serial port succeeded\n");
     DWORD required = static_cast<DWORD>(strlen(cmd));
@@ -186,21 +204,15 @@ AtResult SerialAtCommand(const char *portname, const char *cmd, const char *resp
     if (written < required) {
         DebugTrace("write less bytes to serial, required(%d), ret(%d)\n", static_cast<int>(required),
                    static_cast<int>(written));
-        return result;
+        return kAtFailure;
     }
     DebugTrace("write at command succeeded.\n");
 
     // Compiled before the time limit starts: a long expression takes time.
     ExpectedResponse expected(resp);
     Deadline deadline(GetTickCount(), timeout);
-    result = kAtFailure;
-    Answer answer{ResponseStream(), expected, result};
-    while (!deadline.Reached(GetTickCount())) {
-        if (ReadPass(read, deadline, answer) == PassEnd::LeaveLoop)
-            break;
-    }
-    if (deadline.Reached(GetTickCount()))
-        result = kAtTimeout;
+    AtResult result = ReadAnswer(read, deadline, expected);
+    FinishAnswer(deadline);
     return result;
 }
 

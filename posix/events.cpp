@@ -2,8 +2,50 @@
 // request is where that request makes progress.
 #include <cerrno>
 
+#include <chrono>
+
 #include "kernel_objects.h"
 #include "overlapped_io.h"
+#include "threads.h"
+
+void Event::Set()
+{
+    std::lock_guard<std::mutex> hold(mutex_);
+    signalled_ = true;
+    set_.notify_all();
+}
+
+void Event::Reset()
+{
+    std::lock_guard<std::mutex> hold(mutex_);
+    signalled_ = false;
+}
+
+bool Event::Take()
+{
+    std::lock_guard<std::mutex> hold(mutex_);
+    return TakeLocked();
+}
+
+bool Event::TakeLocked()
+{
+    if (!signalled_)
+        return false;
+    if (!manualReset_)
+        signalled_ = false;
+    return true;
+}
+
+bool Event::WaitToTake(DWORD milliseconds)
+{
+    std::unique_lock<std::mutex> hold(mutex_);
+    if (milliseconds == INFINITE) {
+        set_.wait(hold, [this] { return signalled_; });
+        return TakeLocked();
+    }
+    set_.wait_for(hold, std::chrono::milliseconds(milliseconds), [this] { return signalled_; });
+    return TakeLocked();
+}
 
 HANDLE CreateEventA(LPSECURITY_ATTRIBUTES sa, BOOL manualReset, BOOL initialState, LPCSTR name)
 {
@@ -34,9 +76,9 @@ BOOL ResetEvent(HANDLE h)
     return TRUE;
 }
 
-// With one thread, an event no I/O will signal stays as it is: a finite
-// wait on it sleeps and times out; an infinite one would never return, so
-// it fails with EDEADLK instead.
+// An event no I/O will signal waits for another thread to set it. With no
+// other thread, an infinite wait would never return, so it fails with
+// EDEADLK instead.
 DWORD WaitForSingleObject(HANDLE h, DWORD milliseconds)
 {
     Event *event = FindOrFail<Event>(h);
@@ -44,12 +86,11 @@ DWORD WaitForSingleObject(HANDLE h, DWORD milliseconds)
         return WAIT_FAILED;
     if (event->Take())
         return WAIT_OBJECT_0;
-    if (DriveIoOf(h, milliseconds) == IoDrive::NoIo) {
-        if (milliseconds == INFINITE) {
-            SetLastError(EDEADLK);
-            return WAIT_FAILED;
-        }
-        Sleep(milliseconds);
+    if (DriveIoOf(h, milliseconds) != IoDrive::NoIo)
+        return event->Take() ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+    if (milliseconds == INFINITE && !OtherThreadsRunning()) {
+        SetLastError(EDEADLK);
+        return WAIT_FAILED;
     }
-    return event->Take() ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+    return event->WaitToTake(milliseconds) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
 }

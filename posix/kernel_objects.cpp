@@ -7,10 +7,17 @@
 
 namespace {
 
-std::unordered_map<HANDLE, std::unique_ptr<KernelObject>> &Objects()
+struct ObjectTable {
+    std::mutex mutex;
+    std::unordered_map<HANDLE, std::unique_ptr<KernelObject>> objects;
+};
+
+// Never destroyed: a thread may still wait on one of its events while the
+// process ends, as Windows ends such a thread without any clean-up.
+ObjectTable &Table()
 {
-    static std::unordered_map<HANDLE, std::unique_ptr<KernelObject>> objects;
-    return objects;
+    static ObjectTable *table = new ObjectTable;
+    return *table;
 }
 
 }  // namespace
@@ -18,20 +25,23 @@ std::unordered_map<HANDLE, std::unique_ptr<KernelObject>> &Objects()
 HANDLE RegisterObject(std::unique_ptr<KernelObject> object)
 {
     HANDLE handle = object.get();
-    Objects()[handle] = std::move(object);
+    std::lock_guard<std::mutex> hold(Table().mutex);
+    Table().objects[handle] = std::move(object);
     return handle;
 }
 
 KernelObject *FindObject(HANDLE handle)
 {
-    auto found = Objects().find(handle);
-    return found == Objects().end() ? nullptr : found->second.get();
+    std::lock_guard<std::mutex> hold(Table().mutex);
+    auto found = Table().objects.find(handle);
+    return found == Table().objects.end() ? nullptr : found->second.get();
 }
 
 std::vector<KernelObject *> LiveObjects()
 {
+    std::lock_guard<std::mutex> hold(Table().mutex);
     std::vector<KernelObject *> live;
-    for (auto &entry : Objects())
+    for (auto &entry : Table().objects)
         live.push_back(entry.second.get());
     return live;
 }
@@ -44,6 +54,14 @@ BOOL CloseHandle(HANDLE h)
     // A port's pending I/O ends with the port, as on Windows: aborted.
     if (CommPort *port = dynamic_cast<CommPort *>(object))
         CancelPortIo(*port);
-    Objects().erase(h);
+    std::unique_ptr<KernelObject> closed;
+    {
+        std::lock_guard<std::mutex> hold(Table().mutex);
+        auto found = Table().objects.find(h);
+        if (found != Table().objects.end()) {
+            closed = std::move(found->second);
+            Table().objects.erase(found);
+        }
+    }
     return TRUE;
 }

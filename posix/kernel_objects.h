@@ -1,9 +1,12 @@
-// The objects behind HANDLEs: events and comm ports. A HANDLE is the
-// object's address; only addresses in the table of live objects are valid,
-// so a closed or made-up handle is refused instead of followed.
+// The objects behind HANDLEs: events, comm ports, threads and standard
+// output. A HANDLE is the object's address; only addresses in the table of
+// live objects are valid, so a closed or made-up handle is refused instead
+// of followed. The table is shared by every thread.
 #pragma once
 
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "win32_posix.h"
@@ -13,23 +16,24 @@ public:
     virtual ~KernelObject() = default;
 };
 
+// Set and waited for from any thread.
 class Event : public KernelObject {
 public:
     Event(bool manualReset, bool signalled) : manualReset_(manualReset), signalled_(signalled) {}
 
-    void Set() { signalled_ = true; }
-    void Reset() { signalled_ = false; }
+    void Set();
+    void Reset();
     // A successful wait: true when signalled; an auto-reset event is reset by it.
-    bool Take()
-    {
-        if (!signalled_)
-            return false;
-        if (!manualReset_)
-            signalled_ = false;
-        return true;
-    }
+    bool Take();
+    // Take, waiting up to `milliseconds` (INFINITE: no limit) for another
+    // thread to set the event.
+    bool WaitToTake(DWORD milliseconds);
 
 private:
+    bool TakeLocked();
+
+    std::mutex mutex_;
+    std::condition_variable set_;
     bool manualReset_;
     bool signalled_;
 };

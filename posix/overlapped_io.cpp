@@ -13,6 +13,7 @@
 #include "monotonic_clock.h"
 #include "output_queue.h"
 #include "overlapped_io.h"
+#include "std_streams.h"
 
 namespace {
 
@@ -258,6 +259,8 @@ BOOL ReadFile(HANDLE h, LPVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED o
 
 BOOL WriteFile(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED ov)
 {
+    if (const StdStream *stream = Find<StdStream>(h))
+        return WriteStdStream(*stream, buffer, count, done, ov);
     CommPort *port = FindTerminalOrFail(h);
     if (port == nullptr)
         return FALSE;

@@ -1,14 +1,14 @@
 // Time, the last-error value and debug output.
 #include <cerrno>
-#include <csignal>
-#include <cstring>
 #include <climits>
+#include <cstring>
 #include <ctime>
 #include <poll.h>
 #include <unistd.h>
 
 #include "monotonic_clock.h"
 #include "port_restore.h"
+#include "std_streams.h"
 #include "win32_posix.h"
 
 namespace {
@@ -69,8 +69,7 @@ void Sleep(DWORD milliseconds)
 // file or a reading terminal takes everything.
 void OutputDebugStringA(LPCSTR text)
 {
-    static const bool brokenPipeIgnored = signal(SIGPIPE, SIG_IGN) != SIG_ERR;
-    (void)brokenPipeIgnored;
+    IgnoreBrokenPipe();
     if (text == nullptr)
         return;
     size_t left = strlen(text);

@@ -33,11 +33,13 @@ typedef void (*FARPROC)();
 
 // The C calling convention; the platform's only one here.
 #define WINAPIV
+#define WINAPI
 
 #define MAX_PATH 260
 #define INFINITE 0xFFFFFFFFu
 #define MAXDWORD 0xFFFFFFFFu
 #define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
+#define STD_OUTPUT_HANDLE ((DWORD)-11)
 
 #define GENERIC_READ 0x80000000u
 #define GENERIC_WRITE 0x40000000u
@@ -137,6 +139,13 @@ typedef struct _DCB {
 #define PURGE_TXCLEAR 0x0004u
 #define PURGE_RXCLEAR 0x0008u
 
+typedef DWORD(WINAPI *LPTHREAD_START_ROUTINE)(LPVOID parameter);
+
+// A lock one thread may take again while it holds it, as on Windows.
+typedef struct _CRITICAL_SECTION {
+    void *lock;
+} CRITICAL_SECTION, *LPCRITICAL_SECTION;
+
 typedef struct _COMSTAT {
     DWORD cbInQue;
     DWORD cbOutQue;
@@ -164,6 +173,17 @@ HANDLE CreateEventA(LPSECURITY_ATTRIBUTES sa, BOOL manualReset, BOOL initialStat
 BOOL SetEvent(HANDLE event);
 BOOL ResetEvent(HANDLE event);
 DWORD WaitForSingleObject(HANDLE h, DWORD milliseconds);
+
+// Threads and locks
+HANDLE CreateThread(LPSECURITY_ATTRIBUTES sa, size_t stackSize, LPTHREAD_START_ROUTINE start, LPVOID parameter,
+                    DWORD flags, LPDWORD threadId);
+void InitializeCriticalSection(LPCRITICAL_SECTION section);
+void EnterCriticalSection(LPCRITICAL_SECTION section);
+void LeaveCriticalSection(LPCRITICAL_SECTION section);
+void DeleteCriticalSection(LPCRITICAL_SECTION section);
+
+// Standard output (a plain handle: WriteFile without OVERLAPPED)
+HANDLE GetStdHandle(DWORD which);
 
 // Time, errors, debug output
 DWORD GetTickCount(void);

@@ -13,8 +13,13 @@ echo "\$ atcmd /port $tty /cmd ATI /resp OK /timeout 3000"
 echo
 
 status=0
-# Traces go to standard error; shown here in line with the rest.
-"$bin/atcmd" /port "$tty" /cmd ATI /resp OK /timeout 3000 2>&1 || status=$?
+answer=$(mktemp)
+trap 'kill "$modem_pid" 2>/dev/null || true; rm -f "$answer"' EXIT
+# Traces go to standard error, the modem's answer to standard output.
+"$bin/atcmd" /port "$tty" /cmd ATI /resp OK /timeout 3000 >"$answer" || status=$?
+echo
+echo "standard output (the modem's answer, carriage returns shown as ^M):"
+cat -v "$answer"
 # The process exit code is the result's low byte: 255 is -1, 254 is -2.
 case $status in
     1) meaning="1: the expected response was seen" ;;

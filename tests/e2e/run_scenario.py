@@ -86,8 +86,9 @@ class Modem:
 class Run:
     """What one run of the program gave."""
 
-    def __init__(self, status: int, elapsed: float, cpu: float, trace: str, raw_stderr: bytes):
+    def __init__(self, status: int, elapsed: float, cpu: float, trace: str, raw_stderr: bytes, out: bytes):
         self.status = status
+        self.out = out
         self.elapsed = elapsed
         self.cpu = cpu
         self.trace = trace
@@ -135,7 +136,7 @@ def run_program(command, env, workdir, trace_of, stdout_kind='file', stderr_kind
     killer.cancel()
     process.returncode = os.waitstatus_to_exitcode(wait_status)
     out, raw = stdout.collect(), stderr.collect()
-    return Run(process.returncode, elapsed, usage.ru_utime + usage.ru_stime, trace_of(out, raw), raw)
+    return Run(process.returncode, elapsed, usage.ru_utime + usage.ru_stime, trace_of(out, raw), raw, out)
 
 
 def fragment_text(fragment, under_wine: bool, port: str) -> str:
@@ -152,6 +153,8 @@ def check(scenario, run: Run, received, under_wine: bool, port: str):
     elif scenario.result is not None and run.status != scenario.result & 0xff:
         failures.append('exit code %d, expected %d (AtResult %d)' % (run.status, scenario.result & 0xff,
                                                                       scenario.result))
+    if scenario.answer is not None and not under_wine and run.out != scenario.answer:
+        failures.append('standard output %r, expected %r' % (run.out, scenario.answer))
     if scenario.received is not None and received != scenario.received:
         failures.append('modem received %r, expected %r' % (received, scenario.received))
     position = 0
@@ -228,6 +231,7 @@ def report(scenario, run: Run, received, modem, failures, command) -> None:
     cpu = 'unknown' if run.cpu is None else '%.2f s' % run.cpu
     print('exit:     %d, %.2f s, CPU %s' % (run.status, run.elapsed, cpu))
     print('modem received: %r' % (received,))
+    print('standard output: %r' % (run.out[:2000],))
     print('trace:')
     for line in run.trace.splitlines(keepends=True):
         print('  ' + escape(line))
@@ -270,7 +274,7 @@ def run_scenario(scenario, options) -> int:
         else:
             command = [options.exe] + args
             env, trace_of = dict(os.environ), lambda out, err: err.decode('latin-1')
-            streams = dict(stderr_kind=scenario.traces_to)
+            streams = dict(stdout_kind=scenario.answer_to, stderr_kind=scenario.traces_to)
         run = run_program(command, env, workdir, trace_of, **streams)
         if options.wine:
             run.cpu = wine.traced_cpu(run.raw_stderr)

@@ -48,6 +48,10 @@ class Scenario:
     # under Wine): file | stalled (a pipe nobody reads) | closed (a pipe
     # with no reader). Only a file is read back.
     traces_to: str = 'file'
+    # Exactly what standard output must hold (the modem's answer); None:
+    # anything. `answer_to` is where standard output goes, as `traces_to`.
+    answer: Optional[bytes] = None
+    answer_to: str = 'file'
     wine: Union[bool, WineDifference] = True
 
     def name_under(self, under_wine: bool) -> str:
@@ -117,14 +121,15 @@ SCENARIOS: List[Scenario] = [
                 'SerialAtCommand(), portname({port}), cmd(AT\r\n), resp(OK), timeout(3000)\n']
         + OPEN[1:] + ['start to read serial port\n', 'wait return 0\n', 'start to get overlapped result',
                       read_buffer(b'AT\r\r\nOK\r\n'), 'AtCommand() return 1\n'],
-        absent=['read ERROR result'], elapsed=(0.0, 2.5)),
+        absent=['read ERROR result'], elapsed=(0.0, 2.5), answer=b'AT\r\r\nOK\r\n'),
     Scenario(
         'builtin_modem_option_case', ['/Port', '{port}', '/CMD', 'AT', '/Resp', '^OK$', '/TIMEOUT', '3000'], 1,
         received=b'AT\r\n', traces=OPEN + [read_buffer(b'AT\r\r\nOK\r\n'), 'AtCommand() return 1\n']),
     Scenario(
         'error_answer', AT + ['/resp', 'OK', '/timeout', '3000'], -1,
         script=answer_with(b'\r\nERROR\r\n'), received=b'AT\r\n',
-        traces=OPEN + [read_buffer(b'\r\nERROR\r\n'), 'read ERROR result', 'AtCommand() return -1\n']),
+        traces=OPEN + [read_buffer(b'\r\nERROR\r\n'), 'read ERROR result', 'AtCommand() return -1\n'],
+        answer=b'\r\nERROR\r\n'),
     Scenario(
         'error_with_junk_after', AT + ['/resp', 'oooops', '/timeout', '3000'], -1,
         script=answer_with(b'\r\nERROR\r\n\r\noooops\r\n'),
@@ -145,16 +150,16 @@ SCENARIOS: List[Scenario] = [
         script='silence\n', received=b'AT\r\n',
         traces=OPEN + ['start to read serial port\n', 'no bytes read\n', 'start to read serial port\n',
                        'no bytes read\n', 'AtCommand() return -2\n'],
-        absent=['read buffer['], elapsed=(1.9, 3.5), cpu_max=1.0),
+        absent=['read buffer['], elapsed=(1.9, 3.5), cpu_max=1.0, answer=b''),
     Scenario(
         'not_a_final_answer_keeps_waiting', AT + ['/resp', 'OK', '/timeout', '1500'], -2,
         script=answer_with(b'\r\nUNKNOWN COMMAND\r\n'),
         traces=[read_buffer(b'\r\nUNKNOWN COMMAND\r\n'), 'no bytes read\n', 'AtCommand() return -2\n'],
-        elapsed=(1.4, 3.0)),
+        elapsed=(1.4, 3.0), answer=b'\r\nUNKNOWN COMMAND\r\n'),
     Scenario(
         'ok_split_in_two_reads', AT + ['/resp', 'OK', '/timeout', '3000'], 1,
         script=answer_with(b'\r\nO', b'K\r\n'),
-        traces=[read_buffer(b'\r\nO'), read_buffer(b'K\r\n'), 'AtCommand() return 1\n']),
+        traces=[read_buffer(b'\r\nO'), read_buffer(b'K\r\n'), 'AtCommand() return 1\n'], answer=b'\r\nOK\r\n'),
     Scenario(
         'error_split_in_two_reads', AT + ['/resp', 'OK', '/timeout', '3000'], -1,
         script=answer_with(b'\r\nERR', b'OR\r\n'),
@@ -170,19 +175,21 @@ SCENARIOS: List[Scenario] = [
                                         'AtCommand() return 1\n']),
     Scenario(
         'unsolicited_line_after_ok', AT + ['/resp', '^OK$', '/timeout', '3000'], 1,
-        script=answer_with(b'\r\nOK\r\n\r\n+CMTI: "ME",1\r\n'), traces=['AtCommand() return 1\n']),
+        # The read that decided the run brought the unsolicited line too.
+        script=answer_with(b'\r\nOK\r\n\r\n+CMTI: "ME",1\r\n'), traces=['AtCommand() return 1\n'],
+        answer=b'\r\nOK\r\n\r\n+CMTI: "ME",1\r\n'),
     Scenario(
         'unsolicited_lines_before_answer', ['/port', '{port}', '/cmd', 'AT+CREG?', '/resp', '^\\+CREG: 2,1',
                                             '/timeout', '3000'], 1,
         script=answer_with(UNSOLICITED, CREG),
-        traces=[read_buffer(UNSOLICITED), read_buffer(CREG), 'AtCommand() return 1\n']),
+        traces=[read_buffer(UNSOLICITED), read_buffer(CREG), 'AtCommand() return 1\n'], answer=UNSOLICITED + CREG),
     Scenario(
         'message_prompt_without_line_feed', ['/port', '{port}', '/cmd', 'AT+CMGS="123"', '/resp', '^> ',
                                              '/timeout', '3000'], 1,
         script=answer_with(b'\r\n> '), traces=[read_buffer(b'\r\n> '), 'AtCommand() return 1\n']),
     Scenario(
         'nul_inside_line', AT + ['/resp', 'OK', '/timeout', '2000'], 1,
-        script=answer_with(b'\r\nX\x00OK\r\n'), traces=['AtCommand() return 1\n']),
+        script=answer_with(b'\r\nX\x00OK\r\n'), traces=['AtCommand() return 1\n'], answer=b'\r\nX\x00OK\r\n'),
     Scenario(
         'empty_command', ['/port', '{port}', '/resp', 'OK', '/timeout', '3000'], 1,
         # No command tells the modem that the port is ready; a blank line
@@ -332,7 +339,7 @@ SCENARIOS += [
         'stale_ok_from_earlier_run', ['/port', '{port}', '/cmd', 'AT+CFUN=99', '/resp', 'OK', '/timeout', '3000'],
         -1, modem_args=['--stale', '\\r\\nOK\\r\\n'],
         received=b'AT+CFUN=99\r\n', traces=['read ERROR result', 'AtCommand() return -1\n'],
-        absent=[read_buffer(b'\r\nOK\r\n')]),
+        absent=[read_buffer(b'\r\nOK\r\n')], answer=b'AT+CFUN=99\r\r\n+CME ERROR: 10\r\n'),
 ]
 
 # Nothing the program writes can hold it: a reader of the traces that
@@ -345,6 +352,16 @@ SCENARIOS += [
     Scenario(
         'flood_with_closed_trace_reader', AT + ['/resp', 'never', '/timeout', '2000'], -2,
         script=FLOOD, traces_to='closed', elapsed=(1.9, 2.6)),
+    Scenario(
+        'flood_with_stalled_answer_reader', AT + ['/resp', 'never', '/timeout', '2000'], -2,
+        script=FLOOD, answer_to='stalled', elapsed=(1.9, 2.6)),
+    Scenario(
+        'answer_to_closed_output', AT + ['/resp', 'OK', '/timeout', '3000'], 1,
+        script=answer_with(b'\r\nOK\r\n'), answer_to='closed', traces=['AtCommand() return 1\n'],
+        elapsed=(0.0, 2.0)),
+    Scenario(
+        'partial_answer_at_the_time_limit', AT + ['/resp', 'OK', '/timeout', '1000'], -2,
+        script=answer_with(b'\r\n+CSQ: 2'), answer=b'\r\n+CSQ: 2', elapsed=(0.9, 2.0)),
     Scenario(
         'answer_with_closed_trace_reader', AT + ['/resp', 'OK', '/timeout', '3000'], 1,
         script=answer_with(b'\r\nOK\r\n'), traces_to='closed', elapsed=(0.0, 2.0)),

@@ -1,0 +1,129 @@
+#include "answer_output.h"
+
+#include <string>
+
+#include "trace.h"
+
+namespace {
+
+// Takes the bytes from the transaction and writes them from its own thread.
+// Lives as long as the process: when the program ends, its thread may still
+// be in a write that a stalled reader holds.
+class AnswerWriter {
+public:
+    explicit AnswerWriter(HANDLE output) : output_(output)
+    {
+        InitializeCriticalSection(&lock_);
+        handedOver_ = CreateEventA(NULL, FALSE, FALSE, NULL);
+        allWritten_ = CreateEventA(NULL, TRUE, TRUE, NULL);
+        FATAL_CHECK(handedOver_ != NULL && allWritten_ != NULL);
+        HANDLE thread = CreateThread(NULL, 0, Run, this, 0, NULL);
+        FATAL_CHECK(thread != NULL);
+        CloseHandle(thread);
+    }
+
+    void Put(const char *bytes, DWORD count)
+    {
+        EnterCriticalSection(&lock_);
+        if (cut_ || held_.size() + count > kAnswerHeldLimit) {
+            cut_ = true;
+        } else {
+            held_.append(bytes, count);
+            ResetEvent(allWritten_);
+            SetEvent(handedOver_);
+        }
+        LeaveCriticalSection(&lock_);
+    }
+
+    void WaitUntilWritten(DWORD milliseconds) { WaitForSingleObject(allWritten_, milliseconds); }
+
+private:
+    static DWORD WINAPI Run(LPVOID writer)
+    {
+        static_cast<AnswerWriter *>(writer)->WriteForever();
+        return 0;
+    }
+
+    void WriteForever()
+    {
+        std::string taken;
+        for (;;) {
+            WaitForSingleObject(handedOver_, INFINITE);
+            while (TakeHeld(taken)) {
+                // A failed write (the reader is gone) drops this and the rest.
+                broken_ = broken_ || !WriteAll(taken);
+            }
+        }
+    }
+
+    // Moves what is held into `taken`; false, with everything written
+    // signalled, when nothing is.
+    bool TakeHeld(std::string &taken)
+    {
+        EnterCriticalSection(&lock_);
+        taken.clear();
+        taken.swap(held_);
+        if (taken.empty())
+            SetEvent(allWritten_);
+        LeaveCriticalSection(&lock_);
+        return !taken.empty();
+    }
+
+    bool WriteAll(const std::string &bytes)
+    {
+        DWORD at = 0;
+        while (at < bytes.size()) {
+            DWORD written = 0;
+            if (!WriteFile(output_, bytes.data() + at, static_cast<DWORD>(bytes.size() - at), &written, NULL) ||
+                written == 0)
+                return false;
+            at += written;
+        }
+        return true;
+    }
+
+    HANDLE output_;
+    CRITICAL_SECTION lock_;
+    HANDLE handedOver_;  // auto-reset: bytes are waiting
+    HANDLE allWritten_;  // manual-reset: nothing is waiting or being written
+    std::string held_;
+    bool cut_ = false;
+    bool broken_ = false;
+};
+
+// The one writer, started with the first bytes; none without a standard
+// output (a Windows program started with none).
+struct {
+    bool looked = false;
+    AnswerWriter *writer = nullptr;
+} theWriter;
+
+AnswerWriter *StartedWriter()
+{
+    if (!theWriter.looked) {
+        theWriter.looked = true;
+        HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+        if (output != NULL && output != INVALID_HANDLE_VALUE)
+            theWriter.writer = new AnswerWriter(output);
+    }
+    return theWriter.writer;
+}
+
+}  // namespace
+
+void WriteAnswer(const char *bytes, DWORD count)
+{
+    if (count == 0)
+        return;
+    if (AnswerWriter *writer = StartedWriter())
+        writer->Put(bytes, count);
+}
+
+void FinishAnswer(const Deadline &deadline)
+{
+    AnswerWriter *writer = theWriter.writer;
+    if (writer == nullptr)
+        return;
+    DWORD wait = deadline.Remaining(GetTickCount());
+    writer->WaitUntilWritten(wait < kAnswerGraceMs ? kAnswerGraceMs : wait);
+}

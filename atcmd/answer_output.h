@@ -1,0 +1,23 @@
+// The modem's answer on standard output, for scripts that want the text as
+// well as the verdict. A writer thread of its own does the writing, so a
+// reader that stops reading never holds the transaction: the same on every
+// platform, since a redirected standard output (a file, an anonymous pipe)
+// takes only blocking writes.
+#pragma once
+
+#include "deadline.h"
+#include "win32.h"
+
+// Hands bytes to the writer, in order; never waits. Without a standard
+// output they go nowhere. While the reader does not read, the writer holds
+// at most kAnswerHeldLimit bytes; what does not fit is dropped, and so is
+// everything after it: the output is cut, never holed.
+void WriteAnswer(const char *bytes, DWORD count);
+
+// Gives the writer until the deadline, and at least kAnswerGraceMs, to
+// write what it holds; without a limit, as long as the reader takes. What
+// is still held then is lost when the process ends.
+void FinishAnswer(const Deadline &deadline);
+
+const DWORD kAnswerHeldLimit = 1024 * 1024;
+const DWORD kAnswerGraceMs = 200;

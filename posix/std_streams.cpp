@@ -1,0 +1,50 @@
+#include "std_streams.h"
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+void IgnoreBrokenPipe()
+{
+    static const bool ignored = signal(SIGPIPE, SIG_IGN) != SIG_ERR;
+    (void)ignored;
+}
+
+// Standard output when the process has one; NULL, as for a Windows program
+// started without one, when fd 1 is closed.
+HANDLE GetStdHandle(DWORD which)
+{
+    if (which != STD_OUTPUT_HANDLE) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    static HANDLE output = NULL;
+    if (output == NULL && fcntl(STDOUT_FILENO, F_GETFD) != -1)
+        output = RegisterObject(std::make_unique<StdStream>(STDOUT_FILENO));
+    return output;
+}
+
+BOOL WriteStdStream(const StdStream &stream, LPCVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED ov)
+{
+    if (ov != nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    IgnoreBrokenPipe();
+    const char *bytes = static_cast<const char *>(buffer);
+    DWORD written = 0;
+    while (written < count) {
+        ssize_t put = write(stream.fd(), bytes + written, count - written);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0) {
+            SetLastError(put < 0 ? static_cast<DWORD>(errno) : EIO);
+            break;
+        }
+        written += static_cast<DWORD>(put);
+    }
+    if (done != nullptr)
+        *done = written;
+    return written == count ? TRUE : FALSE;
+}
