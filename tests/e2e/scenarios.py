@@ -150,7 +150,7 @@ SCENARIOS: List[Scenario] = [
         script='silence\n', received=b'AT\r\n',
         traces=OPEN + ['start to read serial port\n', 'no bytes read\n', 'start to read serial port\n',
                        'no bytes read\n', 'AtCommand() return -2\n'],
-        absent=['read buffer['], elapsed=(1.9, 3.5), cpu_max=1.0, answer=b''),
+        absent=['read buffer['], elapsed=(1.9, 3.5), cpu_max=1.0),
     Scenario(
         'not_a_final_answer_keeps_waiting', AT + ['/resp', 'OK', '/timeout', '1500'], -2,
         script=answer_with(b'\r\nUNKNOWN COMMAND\r\n'),
@@ -213,7 +213,7 @@ SCENARIOS: List[Scenario] = [
         port='missing',
         traces=['set MBIM request: 0\n', 'can not open {port}, error: 2\n',
                 'AtCommand() return -1\n'],
-        absent=['serial port open succeeded'], elapsed=(0.0, 2.0)),
+        absent=['serial port open succeeded'], elapsed=(0.0, 2.0), answer=b''),
     Scenario(
         'port_held_by_another_program', AT + ['/resp', 'OK', '/timeout', '1000'], -1,
         port='locked', received=b'',
