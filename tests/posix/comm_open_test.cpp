@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 #include <sys/file.h>
 
-#include "pty_pair.h"
+#include "port_fixtures.h"
 
 namespace {
 
