@@ -1,6 +1,7 @@
-// The objects behind HANDLEs: events and comm ports. A HANDLE is the
-// object's address; only addresses in the table of live objects are valid,
-// so a closed or made-up handle is refused instead of followed.
+// The objects behind HANDLEs: events and comm ports. A HANDLE is a number
+// given at creation and never given again; only the numbers in the table of
+// live objects are valid, so a closed or made-up handle is refused instead of
+// followed.
 #pragma once
 
 #include <memory>
