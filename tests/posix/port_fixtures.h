@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "handle_guard.h"
 #include "pty_pair.h"
 #include "win32_posix.h"
 
@@ -54,21 +55,14 @@ public:
                               FILE_FLAG_OVERLAPPED, NULL))
     {
         COMMTIMEOUTS timeouts{interval, 0, constant, 0, 5000};
-        if (handle_ != INVALID_HANDLE_VALUE)
-            SetCommTimeouts(handle_, &timeouts);
+        if (get() != INVALID_HANDLE_VALUE)
+            SetCommTimeouts(get(), &timeouts);
     }
-    ~OpenPort()
-    {
-        if (handle_ != INVALID_HANDLE_VALUE)
-            CloseHandle(handle_);
-    }
-    OpenPort(const OpenPort &) = delete;
-    OpenPort &operator=(const OpenPort &) = delete;
 
-    HANDLE get() const { return handle_; }
+    HANDLE get() const { return handle_.get(); }
 
 private:
-    HANDLE handle_;
+    HandleGuard handle_;
 };
 
 // One overlapped request's control block, buffer and manual-reset event.
