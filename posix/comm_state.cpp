@@ -85,7 +85,13 @@ bool ApplyDcb(const DCB &dcb, termios &settings)
         settings.c_cflag |= PARENB | (dcb.Parity == ODDPARITY ? PARODD : 0);
     if (dcb.StopBits != ONESTOPBIT)
         settings.c_cflag |= CSTOPB;
-    // Linux has one switch for both directions of RTS/CTS flow control.
+    // Linux has one switch, CRTSCTS, for both directions of RTS/CTS flow
+    // control: CTS output flow control (the program's fOutxCtsFlow) brings
+    // RTS input flow control with it, so the driver lowers RTS when its input
+    // buffer fills, where Windows with RTS_CONTROL_ENABLE keeps RTS simply
+    // on: a modem that honours RTS pauses here until the input is read. No
+    // termios setting keeps RTS raised with CTS flow control on. Read back,
+    // the port reports RTS_CONTROL_HANDSHAKE.
     if (dcb.fOutxCtsFlow || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE)
         settings.c_cflag |= CRTSCTS;
     // fOutxDsrFlow has no termios counterpart: the writes enforce it.

@@ -1,17 +1,21 @@
 // When an overlapped comm read or write ends, from the port's COMMTIMEOUTS.
 // Pure arithmetic on millisecond times, so the rules can be tested with a
-// fake clock; the I/O loop feeds it the monotonic clock.
+// fake clock; the I/O loop feeds it the monotonic clock. The one statement
+// of the rules (posix/README.md points here):
 //
-//   ReadIntervalTimeout  total (mult*count+const)  the read ends
-//   MAXDWORD             0, 0                      at once, with what is there (maybe 0)
-//   MAXDWORD             mult MAXDWORD, 0<const    at the first byte, or at const
-//   0                    0                         when `count` bytes are in
-//   I > 0                any                       I ms after the last byte, once one came
-//   any                  T > 0                     T ms after ReadFile, maybe with 0 bytes
+//   ReadIntervalTimeout  total (mult*count+const)           the read ends
+//   MAXDWORD             0, 0                               at once, with what is there (maybe 0)
+//   MAXDWORD             mult MAXDWORD, 0<const<MAXDWORD    at the first byte, or after const
+//   0                    0                                  when `count` bytes are in
+//   I > 0                any                                I ms after the last byte, once one came
+//   any                  T > 0                              T ms after ReadFile, maybe with 0 bytes
 //
-// and always at `count` bytes. A write ends when every byte is out or
+// and always at `count` bytes. A write ends when every byte has left the
+// driver (TIOCOUTQ 0; CTS flow control or DSR may hold them), or
 // WriteTotalTimeoutConstant + multiplier * count ms after WriteFile (no
-// limit when both are 0).
+// limit when both are 0). A read or write that times out succeeds with the
+// bytes moved so far (a write's rest is discarded): Windows completes both
+// with STATUS_TIMEOUT, a success status. A zero-length write ends at once.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,6 @@
 #include "kernel_objects.h"
 
+#include <cstdint>
 #include <unordered_map>
 
 #include "comm_port.h"
@@ -20,12 +21,24 @@ ObjectTable &Table()
     return *table;
 }
 
+// A handle is a number of its own, never the object's address: a freed
+// object's address comes back for a later one, and a stale handle would then
+// be taken for a live one. Numbers are never reused, and step by 4 from 4,
+// as Windows hands them out; none is NULL or INVALID_HANDLE_VALUE. Taken
+// under the table's lock.
+HANDLE NextHandle()
+{
+    static uintptr_t last = 0;
+    last += 4;
+    return reinterpret_cast<HANDLE>(last);
+}
+
 }  // namespace
 
 HANDLE RegisterObject(std::unique_ptr<KernelObject> object)
 {
-    HANDLE handle = object.get();
     std::lock_guard<std::mutex> hold(Table().mutex);
+    HANDLE handle = NextHandle();
     Table().objects[handle] = std::move(object);
     return handle;
 }

@@ -1,7 +1,7 @@
 // The objects behind HANDLEs: events, comm ports, threads and standard
-// output. A HANDLE is the object's address; only addresses in the table of
-// live objects are valid, so a closed or made-up handle is refused instead
-// of followed. The table is shared by every thread.
+// output. A HANDLE is a number given at creation and never given again; only
+// the numbers in the table of live objects are valid, so a closed or made-up
+// handle is refused instead of followed. The table is shared by every thread.
 #pragma once
 
 #include <condition_variable>

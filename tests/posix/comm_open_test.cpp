@@ -2,11 +2,12 @@
 // settings, and no fd left behind on any path.
 #include <cerrno>
 #include <cstdio>
+#include <vector>
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
 
-#include "pty_pair.h"
+#include "port_fixtures.h"
 
 namespace {
 
@@ -156,14 +157,29 @@ TEST(CommState, RoundTripsTheProgramsSettings)
     EXPECT_EQ(status.cbInQue, 3u);
 }
 
+struct StaleHandleCase {
+    const char *name;
+    int madeAfterClose;  // events created once the handle is closed
+};
+
 TEST(Handles, UnknownOrClosedAreRefused)
 {
-    HANDLE event = CreateEventA(NULL, TRUE, FALSE, NULL);
-    EXPECT_TRUE(CloseHandle(event));
-    EXPECT_FALSE(CloseHandle(event));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_FAILED);
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    // A later object may land where the closed one lived: its handle must
+    // not bring the closed one back.
+    const StaleHandleCase cases[] = {{"closed", 0}, {"closed, then a new event made", 1}};
+    for (const StaleHandleCase &c : cases) {
+        HANDLE event = CreateEventA(NULL, TRUE, FALSE, NULL);
+        EXPECT_TRUE(CloseHandle(event)) << c.name;
+        std::vector<HANDLE> later;
+        for (int i = 0; i < c.madeAfterClose; ++i)
+            later.push_back(CreateEventA(NULL, TRUE, FALSE, NULL));
+        EXPECT_FALSE(CloseHandle(event)) << c.name;
+        EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE) << c.name;
+        EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_FAILED) << c.name;
+        EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE) << c.name;
+        for (HANDLE handle : later)
+            EXPECT_TRUE(CloseHandle(handle)) << c.name;
+    }
     EXPECT_FALSE(CancelIo(INVALID_HANDLE_VALUE));
 }
 

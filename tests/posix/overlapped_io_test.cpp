@@ -4,7 +4,7 @@
 #include <ctime>
 #include <gtest/gtest.h>
 
-#include "pty_pair.h"
+#include "port_fixtures.h"
 
 namespace {
 
@@ -114,7 +114,7 @@ TEST(Write, CompletesWithAllBytes)
     char got[8] = {};
     EXPECT_EQ(read(pty.Master(), got, sizeof got), 4);
     EXPECT_STREQ(got, "AT\r\n");
-    pty.CloseMaster();
+    pty.HangUp();
     WriteFile(port.get(), "AT", 2, &n, &ov);
     EXPECT_FALSE(GetOverlappedResult(port.get(), &ov, &n, TRUE));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(EIO));
@@ -164,7 +164,7 @@ TEST(HangUp, BytesTakenByAnotherReaderAreNoHangUp)
         EXPECT_TRUE(GetOverlappedResult(port.get(), &read.ov, &n, TRUE)) << GetLastError();
         EXPECT_GE(n, 1u);
     }
-    pty.CloseMaster();  // frees the thief if we had both bytes
+    pty.HangUp();  // frees the thief if we had both bytes
     stealOne.join();
     close(thief);
 }

@@ -9,7 +9,7 @@
 #include <termios.h>
 #include <vector>
 
-#include "pty_pair.h"
+#include "port_fixtures.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // (interval 100, total 500, 127 bytes) unless a case says otherwise.
 #include <gtest/gtest.h>
 
-#include "pty_pair.h"
+#include "port_fixtures.h"
 
 namespace {
 

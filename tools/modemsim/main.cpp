@@ -11,6 +11,7 @@
 
 #include "answers.h"
 #include "escapes.h"
+#include "fd_guard.h"
 #include "pty_pair.h"
 #include "script.h"
 #include "session.h"
@@ -144,22 +145,22 @@ int Serve(CommandLine &line)
         line.session.logFd = log.get();
     }
     PtyPair pty;
-    if (!pty.Open(error)) {
-        fprintf(stderr, "modemsim: %s\n", error.c_str());
+    if (!pty.Error().empty() || !pty.HoldSlave()) {
+        fprintf(stderr, "modemsim: %s\n", pty.Error().c_str());
         return 1;
     }
     LinkGuard link;
-    if (!line.linkPath.empty() && !link.Make(line.linkPath, pty.slavePath())) {
+    if (!line.linkPath.empty() && !link.Make(line.linkPath, pty.SlaveName())) {
         fprintf(stderr, "modemsim: %s: %s\n", line.linkPath.c_str(), strerror(errno));
         return 1;
     }
     // Written before the path is known to anyone: it is in the port before
     // the program opens it.
-    if (!line.stale.empty() && write(pty.master(), line.stale.data(), line.stale.size()) < 0) {
+    if (!line.stale.empty() && write(pty.Master(), line.stale.data(), line.stale.size()) < 0) {
         fprintf(stderr, "modemsim: --stale: %s\n", strerror(errno));
         return 1;
     }
-    printf("%s\n", pty.slavePath().c_str());
+    printf("%s\n", pty.SlaveName());
     fflush(stdout);
     Session session(pty, line.session);
     return session.Run();

@@ -71,7 +71,7 @@ bool Session::ReadAvailable()
 {
     char buffer[512];
     for (;;) {
-        ssize_t count = read(pty_.master(), buffer, sizeof buffer);
+        ssize_t count = read(pty_.Master(), buffer, sizeof buffer);
         if (count > 0) {
             lastActivity_ = Clock::now();
             Take(buffer, static_cast<size_t>(count));
@@ -91,7 +91,7 @@ bool Session::Pump(int milliseconds)
 {
     if (ShouldStop())
         return false;
-    pollfd entry{pty_.master(), POLLIN, 0};
+    pollfd entry{pty_.Master(), POLLIN, 0};
     int ready = poll(&entry, 1, milliseconds);
     if (ready < 0)
         return errno == EINTR ? !stopRequested : false;
@@ -120,7 +120,7 @@ bool Session::Send(const std::string &bytes)
 {
     size_t done = 0;
     while (done < bytes.size()) {
-        ssize_t count = write(pty_.master(), bytes.data() + done, bytes.size() - done);
+        ssize_t count = write(pty_.Master(), bytes.data() + done, bytes.size() - done);
         if (count > 0) {
             done += static_cast<size_t>(count);
             continue;
@@ -129,7 +129,7 @@ bool Session::Send(const std::string &bytes)
             Note(std::string("write failed: ") + strerror(errno));
             return false;
         }
-        pollfd entry{pty_.master(), POLLOUT, 0};
+        pollfd entry{pty_.Master(), POLLOUT, 0};
         poll(&entry, 1, kPollSliceMs);
         if (ShouldStop())
             return false;

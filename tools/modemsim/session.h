@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "answers.h"
-#include "fd_guard.h"
 #include "pty_pair.h"
 #include "script.h"
 

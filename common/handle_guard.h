@@ -1,4 +1,5 @@
-// Owns a Win32 handle (port or event) and closes it when it goes out of scope.
+// Owns a Win32 handle (a port, an event, a process or a thread) and closes it
+// when it goes out of scope.
 #pragma once
 
 #include "win32.h"

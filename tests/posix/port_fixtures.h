@@ -1,5 +1,6 @@
-// A pseudo-terminal for the tests: the test holds the master, the code
-// under test opens the slave by name through CreateFileA.
+// What the stand-in's tests drive a pseudo-terminal with: the test holds the
+// master (PtyPair), the code under test opens the slave by name through
+// CreateFileA.
 #pragma once
 
 #include <atomic>
@@ -12,38 +13,9 @@
 #include <utility>
 #include <vector>
 
+#include "handle_guard.h"
+#include "pty_pair.h"
 #include "win32_posix.h"
-
-class PtyPair {
-public:
-    PtyPair()
-    {
-        master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (master_ >= 0 && grantpt(master_) == 0 && unlockpt(master_) == 0)
-            slaveName_ = ptsname(master_);
-    }
-    ~PtyPair() { CloseMaster(); }
-    PtyPair(const PtyPair &) = delete;
-    PtyPair &operator=(const PtyPair &) = delete;
-
-    const char *SlaveName() const { return slaveName_.c_str(); }
-    int Master() const { return master_; }
-    void Send(const std::string &text) const
-    {
-        if (write(master_, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
-            abort();
-    }
-    void CloseMaster()
-    {
-        if (master_ >= 0)
-            close(master_);
-        master_ = -1;
-    }
-
-private:
-    int master_ = -1;
-    std::string slaveName_;
-};
 
 // Plays (delay ms from start, text) steps into the master on its own
 // thread; an empty text closes the master (a hang-up).
@@ -57,7 +29,7 @@ public:
                   if (stop_)
                       return;
                   if (step.second.empty())
-                      pty.CloseMaster();
+                      pty.HangUp();
                   else
                       pty.Send(step.second);
               }
@@ -83,21 +55,14 @@ public:
                               FILE_FLAG_OVERLAPPED, NULL))
     {
         COMMTIMEOUTS timeouts{interval, 0, constant, 0, 5000};
-        if (handle_ != INVALID_HANDLE_VALUE)
-            SetCommTimeouts(handle_, &timeouts);
+        if (get() != INVALID_HANDLE_VALUE)
+            SetCommTimeouts(get(), &timeouts);
     }
-    ~OpenPort()
-    {
-        if (handle_ != INVALID_HANDLE_VALUE)
-            CloseHandle(handle_);
-    }
-    OpenPort(const OpenPort &) = delete;
-    OpenPort &operator=(const OpenPort &) = delete;
 
-    HANDLE get() const { return handle_; }
+    HANDLE get() const { return handle_.get(); }
 
 private:
-    HANDLE handle_;
+    HandleGuard handle_;
 };
 
 // One overlapped request's control block, buffer and manual-reset event.

@@ -9,11 +9,6 @@
 
 namespace {
 
-std::string Failure(const char *step)
-{
-    return std::string(step) + ": " + strerror(errno);
-}
-
 // Raw, 8 data bits, no echo: nothing of the modem's own between the bytes.
 bool MakeRaw(int fd)
 {
@@ -29,38 +24,48 @@ bool MakeRaw(int fd)
 
 }  // namespace
 
-bool PtyPair::Open(std::string &error)
+PtyPair::PtyPair()
 {
-    master_.Reset(posix_openpt(O_RDWR | O_NOCTTY));
+    master_.Reset(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
     if (master_.get() < 0) {
-        error = Failure("posix_openpt");
-        return false;
+        Fail("posix_openpt");
+        return;
     }
     if (grantpt(master_.get()) != 0 || unlockpt(master_.get()) != 0) {
-        error = Failure("grantpt/unlockpt");
-        return false;
+        Fail("grantpt/unlockpt");
+        return;
     }
     const char *name = ptsname(master_.get());
     if (name == nullptr) {
-        error = Failure("ptsname");
-        return false;
+        Fail("ptsname");
+        return;
     }
-    slavePath_ = name;
-    slaveHold_.Reset(open(name, O_RDWR | O_NOCTTY | O_NONBLOCK));
-    if (slaveHold_.get() < 0) {
-        error = Failure(name);
-        return false;
-    }
-    if (!MakeRaw(slaveHold_.get())) {
-        error = Failure("tcsetattr");
-        return false;
-    }
+    slaveName_ = name;
+}
+
+bool PtyPair::Fail(const char *step)
+{
+    error_ = std::string(step) + ": " + strerror(errno);
+    return false;
+}
+
+bool PtyPair::HoldSlave()
+{
+    slaveHold_.Reset(open(SlaveName(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (slaveHold_.get() < 0)
+        return Fail(SlaveName());
+    if (!MakeRaw(slaveHold_.get()))
+        return Fail("tcsetattr");
     int flags = fcntl(master_.get(), F_GETFL);
-    if (flags < 0 || fcntl(master_.get(), F_SETFL, flags | O_NONBLOCK) != 0) {
-        error = Failure("fcntl");
-        return false;
-    }
+    if (flags < 0 || fcntl(master_.get(), F_SETFL, flags | O_NONBLOCK) != 0)
+        return Fail("fcntl");
     return true;
+}
+
+void PtyPair::Send(const std::string &text) const
+{
+    if (write(master_.get(), text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+        abort();
 }
 
 void PtyPair::HangUp()
