@@ -3,8 +3,9 @@
 
 Each case copies the program and one library variant (or none) into a fresh
 folder, sets the stub's behaviour through its environment, runs one
-transaction and checks the exit code, the whole trace text, the stub's call
-log and, where the program sleeps, the elapsed time.
+transaction and checks the exit code, the whole trace text, the answer on
+standard output, the stub's call log and, where the program sleeps, the
+elapsed time.
 
     run_mbim.py --list
     run_mbim.py --mode native --program bin/atcmd --libraries bin --case NAME
@@ -44,8 +45,11 @@ class Case:
 
     def __init__(self, name, args, library="full", env=None, rc=-1, body=None,
                  log=None, polls=0, min_elapsed=0.0, exe_length=None,
-                 library_length=None, loads=None):
+                 library_length=None, loads=None, answer=None):
         self.name = name
+        # Standard output: the stub's answer when one was delivered.
+        self.answer = answer if answer is not None else (
+            self.env_answer(env) if rc == 1 else "")
         self.args = ["/mbim"] + args
         self.library = library
         self.env = env or {}
@@ -57,6 +61,10 @@ class Case:
         self.exe_length = exe_length          # program path length to build
         self.library_length = library_length  # library path length to build
         self.loads = library is not None if loads is None else loads
+
+    @staticmethod
+    def env_answer(env):
+        return (env or {}).get("MBIMSTUB_ANSWER", "OK")
 
 
 def opened(send_line, *after):
@@ -110,6 +118,19 @@ CASES = [
     Case("response_not_compared", ["/cmd", "AT+CSQ", "/resp", "NEVER", "/timeout", "3000"],
          env={"MBIMSTUB_ANSWER": "ERROR"}, rc=1, polls=1, body=lambda n: [SUCCEEDED],
          log=lambda n: opened(SEND_AT_CSQ, *polls_log(0, 0))),
+    # The text delivered: the length the library set when it fits the
+    # buffer, else up to the first NUL; an empty answer writes nothing.
+    Case("answer_of_set_length", AT_CSQ, rc=1, polls=1, body=lambda n: [SUCCEEDED],
+         env={"MBIMSTUB_ANSWER": "+CSQ: 21,99\r\n\r\nOK\r\n", "MBIMSTUB_ANSWER_LENGTH": "13"},
+         answer="+CSQ: 21,99\r\n", log=lambda n: opened(SEND_AT_CSQ, *polls_log(0, 0))),
+    Case("answer_without_length", AT_CSQ, rc=1, polls=1, body=lambda n: [SUCCEEDED],
+         env={"MBIMSTUB_ANSWER": "+CSQ: 21,99", "MBIMSTUB_ANSWER_LENGTH": "0"},
+         log=lambda n: opened(SEND_AT_CSQ, *polls_log(0, 0))),
+    Case("answer_length_beyond_buffer", AT_CSQ, rc=1, polls=1, body=lambda n: [SUCCEEDED],
+         env={"MBIMSTUB_ANSWER": "+CSQ: 21,99", "MBIMSTUB_ANSWER_LENGTH": "1025"},
+         log=lambda n: opened(SEND_AT_CSQ, *polls_log(0, 0))),
+    Case("empty_answer", AT_CSQ, rc=1, polls=1, body=lambda n: [SUCCEEDED],
+         env={"MBIMSTUB_ANSWER": ""}, log=lambda n: opened(SEND_AT_CSQ, *polls_log(0, 0))),
     Case("no_cmd_sends_nothing", ["/timeout", "3000"], rc=1, polls=1,
          body=lambda n: [SUCCEEDED],
          log=lambda n: opened("send handle=H len=0 bytes=", *polls_log(0, 0))),
@@ -139,7 +160,7 @@ class Native:
         proc = subprocess.run([exe] + args, env=env, cwd=cwd, capture_output=True,
                               timeout=120)
         # The stand-in's OutputDebugStringA writes the text as it is to stderr.
-        return proc.returncode, proc.stderr.decode("latin-1")
+        return proc.returncode, proc.stderr.decode("latin-1"), proc.stdout
 
 
 class Wine:
@@ -147,7 +168,6 @@ class Wine:
 
     def __init__(self, args):
         self.wine = wine.Wine(args.mode, args.wineprefix)
-        self.program = args.program
 
     def start(self):
         return self.wine.start()
@@ -160,20 +180,13 @@ class Wine:
         for key in [k for k in wine_env if k.startswith("MBIMSTUB_")]:
             del wine_env[key]
         wine_env.update((k, v) for k, v in env.items() if k.startswith("MBIMSTUB_"))
-        env = wine_env
-        if len(self.program_path(exe)) >= MAX_PATH:
-            # CreateProcess, and so atcmd-trace, cannot start a program at a
-            # path this long ("file not found"); Wine's loader can. Its traces
-            # are short enough for Wine's debug channel.
-            proc = subprocess.run(self.wine.command(exe, args), env=env, cwd=cwd, capture_output=True,
-                                  timeout=180)
-            return proc.returncode, wine.trace_text(proc.stderr)
-        # As a Windows user watches the traces: through atcmd-trace, from the
-        # build's folder (the program runs from a copy elsewhere).
-        tracer = os.path.join(os.path.dirname(os.path.abspath(self.program)), wine.TRACER)
-        proc = subprocess.run(self.wine.traced_command(exe, args, tracer), env=env, cwd=cwd,
-                              capture_output=True, timeout=180)
-        return proc.returncode, proc.stdout.decode("latin-1")
+        # Run directly, traces from Wine's debug channel (short enough for
+        # it): through atcmd-trace the answer would share its standard output
+        # with the traces. CreateProcess, and so atcmd-trace, could not start
+        # the long-path cases anyway ("file not found"); Wine's loader can.
+        proc = subprocess.run(self.wine.command(exe, args), env=wine_env, cwd=cwd, capture_output=True,
+                              timeout=180)
+        return proc.returncode, wine.trace_text(proc.stderr), proc.stdout
 
 
 def padded_folder(root, mode, target, tail):
@@ -244,7 +257,7 @@ def check_case(case, mode, args, root):
     env["MBIMSTUB_LOG"] = mode.program_path(log_path)
 
     started = time.monotonic()
-    rc, trace = mode.run(exe, case.args, env, root)
+    rc, trace, answer = mode.run(exe, case.args, env, root)
     elapsed = time.monotonic() - started
 
     log = parse_log(log_path)
@@ -272,6 +285,8 @@ def check_case(case, mode, args, root):
         errors.append("exit code {}, expected {}".format(rc, expected_rc))
     if trace != expected_trace:
         errors.append("trace:\n{!r}\nexpected:\n{!r}".format(trace, expected_trace))
+    if answer != case.answer.encode("latin-1"):
+        errors.append("standard output {!r}, expected {!r}".format(answer, case.answer))
 
     expected_log = case.log(polls)
     if case.loads:

@@ -7,6 +7,7 @@
 //                           -1: never answer)
 //   MBIMSTUB_POLL_STATUS    a failed poll's result (default 1; not 0)
 //   MBIMSTUB_ANSWER         the answer text (default "OK")
+//   MBIMSTUB_ANSWER_LENGTH  the length reported with it (default its length)
 //   MBIMSTUB_LOG            file to append one line per call to
 //
 // Log lines ("%p" handles, as the C runtime prints them):
@@ -149,7 +150,7 @@ int MBIM_CALL MBIMPort_GetResponse(void *handle, char *buf, unsigned *len)
             size = kBufferSize - 1;
         memcpy(buf, answer, size);
         buf[size] = '\0';
-        *len = static_cast<unsigned>(size);
+        *len = static_cast<unsigned>(EnvInt("MBIMSTUB_ANSWER_LENGTH", static_cast<int>(size)));
     }
     ++session->polls;
     LogLine("poll handle=%p len=%u zeroed=%d status=%d", handle, lenIn, zeroed ? 1 : 0, status);
