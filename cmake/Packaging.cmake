@@ -53,7 +53,7 @@ atcmd_readme_part(windows_usage "${readme}" "\n## On Windows\n" "\n## ")
 string(REPLACE "\n" "\r\n" windows_text "atcmd on Windows\n================\n${windows_usage}")
 file(WRITE ${windows_doc_dir}/README.txt "${windows_text}")
 # The section's batch blocks, in order.
-set(windows_batches example.bat trace-example.bat)
+set(windows_batches example.bat answer-example.bat trace-example.bat)
 set(rest "${windows_usage}")
 foreach(batch IN LISTS windows_batches)
   atcmd_readme_part(block "${rest}" "```bat\n" "```")

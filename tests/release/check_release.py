@@ -151,7 +151,7 @@ def check_zip(release_dir: str, programs: list, failures: Failures) -> None:
                 shipped = {'atcmd.exe': exe,
                            'atcmd-trace.exe': os.path.join(os.path.dirname(exe), 'atcmd-trace.exe')}
                 expected += [top + folder + '/' + name for name in shipped]
-                expected += [top + folder + '/' + name for name in ('example.bat', 'trace-example.bat')]
+                expected += [top + folder + '/' + name for name in ('example.bat', 'answer-example.bat', 'trace-example.bat')]
                 for name, built in shipped.items():
                     if top + folder + '/' + name in names:
                         with open(built, 'rb') as f:
@@ -166,6 +166,9 @@ def check_zip(release_dir: str, programs: list, failures: Failures) -> None:
             # Every result gets its own exact test; "IF ERRORLEVEL n" means n or more.
             for code in (b'1', b'-1', b'-2'):
                 failures.check(b' EQU ' + code + b' ' in text, '%s does not test for %s' % (name, code.decode()))
+        if name.endswith('/answer-example.bat'):
+            failures.check(b'atcmd.exe" ' in text and b' > answer.txt' in text,
+                           '%s does not redirect the answer of atcmd.exe to a file' % name)
         if name.endswith('/trace-example.bat'):
             failures.check(b'atcmd-trace.exe" /t "%~dp0atcmd.exe"' in text,
                            '%s does not run atcmd.exe beside it through atcmd-trace.exe' % name)
