@@ -1,14 +1,13 @@
 #include "answer_output.h"
 
+#include <memory>
 #include <string>
-
-#include "trace.h"
 
 namespace {
 
 // Takes the bytes from the transaction and writes them from its own thread.
-// Lives as long as the process: when the program ends, its thread may still
-// be in a write that a stalled reader holds.
+// Once started it lives as long as the process: when the program ends, its
+// thread may still be in a write that a stalled reader holds.
 class AnswerWriter {
 public:
     explicit AnswerWriter(HANDLE output) : output_(output)
@@ -16,10 +15,29 @@ public:
         InitializeCriticalSection(&lock_);
         handedOver_ = CreateEventA(NULL, FALSE, FALSE, NULL);
         allWritten_ = CreateEventA(NULL, TRUE, TRUE, NULL);
-        FATAL_CHECK(handedOver_ != NULL && allWritten_ != NULL);
+    }
+    // Only for a writer whose thread never started.
+    ~AnswerWriter()
+    {
+        if (handedOver_ != NULL)
+            CloseHandle(handedOver_);
+        if (allWritten_ != NULL)
+            CloseHandle(allWritten_);
+        DeleteCriticalSection(&lock_);
+    }
+    AnswerWriter(const AnswerWriter &) = delete;
+    AnswerWriter &operator=(const AnswerWriter &) = delete;
+
+    // Starts the thread; false when it or its events could not be made.
+    bool Start()
+    {
+        if (handedOver_ == NULL || allWritten_ == NULL)
+            return false;
         HANDLE thread = CreateThread(NULL, 0, Run, this, 0, NULL);
-        FATAL_CHECK(thread != NULL);
+        if (thread == NULL)
+            return false;
         CloseHandle(thread);
+        return true;
     }
 
     void Put(const char *bytes, DWORD count)
@@ -92,7 +110,8 @@ private:
 };
 
 // The one writer, started with the first bytes; none without a standard
-// output (a Windows program started with none).
+// output (a Windows program started with none), or when no thread can be
+// started for it: the answer is then lost, the verdict is not.
 struct {
     bool looked = false;
     AnswerWriter *writer = nullptr;
@@ -103,8 +122,11 @@ AnswerWriter *StartedWriter()
     if (!theWriter.looked) {
         theWriter.looked = true;
         HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
-        if (output != NULL && output != INVALID_HANDLE_VALUE)
-            theWriter.writer = new AnswerWriter(output);
+        if (output == NULL || output == INVALID_HANDLE_VALUE)
+            return nullptr;
+        std::unique_ptr<AnswerWriter> writer(new AnswerWriter(output));
+        if (writer->Start())
+            theWriter.writer = writer.release();
     }
     return theWriter.writer;
 }
