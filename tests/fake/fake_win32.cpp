@@ -238,8 +238,9 @@ BOOL PurgeComm(HANDLE, DWORD)
 BOOL ReadFile(HANDLE h, LPVOID buffer, DWORD count, LPDWORD, LPOVERLAPPED ov)
 {
     BOOL result = static_cast<BOOL>(Steered(Call::ReadFile, FALSE, ERROR_IO_PENDING));
-    if (result || GetLastError() != ERROR_IO_PENDING)
-        return result;
+    if (!result && GetLastError() != ERROR_IO_PENDING)
+        return FALSE;
+    // Pending, or complete at once (TRUE): GetOverlappedResult reports it.
     fake::PendingRead &read = Now().read;
     if (read.ov != nullptr)
         ++Now().record.misuses;  // a second read over a pending one
@@ -250,7 +251,9 @@ BOOL ReadFile(HANDLE h, LPVOID buffer, DWORD count, LPDWORD, LPOVERLAPPED ov)
     read.count = count;
     read.startTick = Now().tick;
     read.delivery = fake::NextDelivery();
-    return FALSE;
+    if (result)
+        read.delivery.afterMs = 0;
+    return result;
 }
 
 BOOL WriteFile(HANDLE, LPCVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED ov)

@@ -130,6 +130,8 @@ TEST(SerialTransaction, EveryFailurePath)
          {"write less bytes to serial, required(4), ret(2)\n", "AtCommand() return -1\n"}, {}},
         {"write completes at once", kSerial, With({{Call::WriteFile, 1, TRUE, 0}}, {{"OK\r\n"}}), 1,
          {kWritten, "read buffer[4]: OK\r\n", "AtCommand() return 1\n"}, {}},
+        {"read completes at once", kSerial, With({{Call::ReadFile, 1, TRUE, 0}}, {{"OK\r\n"}}), 1,
+         {kReadStarted, "wait return 0\n", "read buffer[4]: OK\r\n", "AtCommand() return 1\n"}, {}},
         {"read fails at once", kSerial, With({{Call::ReadFile, 1, FALSE, 31}}), -1,
          {kWritten, kReadStarted, "read serial port failed, err: 31\n", "AtCommand() return -1\n"}, {}},
         {"second read fails at once", kSerial, With({{Call::ReadFile, 2, FALSE, 31}}, {{"O"}}), -1,
