@@ -26,18 +26,18 @@ enum class Call {
     GetOverlappedResult,
     WaitForSingleObject,
     GetModuleFileNameA,
-    PathAppendA,
     LoadLibraryA,
     MBIM_DllOpen,
     MBIMPort_Send,
     MBIMPort_GetResponse,
 };
 
-// The `occurrence`-th call (from 1, or kEveryCall) of `call` returns
-// `result` and leaves `error` as the last error. For a call that returns a handle, 0 stands
-// for its failure value (NULL, or INVALID_HANDLE_VALUE for CreateFileA).
 const int kEveryCall = 0;
 
+// The `occurrence`-th call (from 1, or kEveryCall) of `call` returns
+// `result` and leaves `error` as the last error. For a call that returns a
+// handle, 0 stands for its failure value (NULL, or INVALID_HANDLE_VALUE for
+// CreateFileA).
 struct Step {
     Call call;
     int occurrence;
