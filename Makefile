@@ -1,7 +1,7 @@
 # Set-up, build and test in one command each; see README.md.
 JOBS ?= $(shell nproc)
 
-.PHONY: demo test bench install package deps-native deps-test release native win32 win64 clean
+.PHONY: demo test bench coverage install package deps-native deps-test deps-coverage release native win32 win64 clean
 
 deps-native:
 	bash scripts/install-deps.sh native
@@ -52,6 +52,16 @@ test: native release win32 win64
 # reader as the floor: a benchmark, not a test. Needs the release build.
 bench: release
 	python3 bench/flood.py --bin build/release/bin
+
+# Line and branch coverage of the native test layers, per file and folder
+# (gcov, build/coverage): a developer tool, not part of `make test`.
+deps-coverage: deps-native
+	bash scripts/install-deps.sh coverage
+
+coverage: deps-coverage
+	cmake --preset coverage
+	cmake --build --preset coverage -j $(JOBS)
+	python3 scripts/coverage.py build/coverage -j $(JOBS)
 
 clean:
 	rm -rf build

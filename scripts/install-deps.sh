@@ -6,6 +6,7 @@
 #   install-deps.sh test     also the Windows cross compilers (x86, x64), the
 #                            32-bit and 64-bit Wine, and what the tests use
 #                            (mandoc and man-db: the man page checks)
+#   install-deps.sh coverage the native packages and gcovr (make coverage)
 set -euo pipefail
 
 want=(cmake make g++ pkg-config libgtest-dev libboost-regex1.81-dev python3 dpkg-dev file)
@@ -13,6 +14,9 @@ if [ "${1:-native}" = test ]; then
     want+=(g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64
            binutils-mingw-w64-x86-64 python3-pefile wine wine32:i386 wine64
            mandoc man-db)
+fi
+if [ "${1:-native}" = coverage ]; then
+    want+=(gcovr)
 fi
 
 as_root() {

@@ -266,6 +266,8 @@ def run_scenario(scenario, options) -> int:
     index = [s.name for s in scenarios.SCENARIOS].index(scenario.name)
     os.makedirs(options.work_dir, exist_ok=True)
     workdir = tempfile.mkdtemp(prefix=scenario.name + '.', dir=options.work_dir)
+    for name in scenario.files:
+        open(os.path.join(workdir, name), 'w').close()
     modem = Modem(options.modemsim, scenario, workdir) if scenario.port not in ('missing', 'null') else None
     port = None
     try:

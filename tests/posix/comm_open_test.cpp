@@ -157,6 +157,39 @@ TEST(CommState, RoundTripsTheProgramsSettings)
     EXPECT_EQ(status.cbInQue, 3u);
 }
 
+struct FrameCase {
+    BYTE byteSize;
+    BYTE parity;
+    BYTE stopBits;
+    bool accepted;
+};
+
+// Frames termios can express are taken, others refused. (A pty itself
+// keeps 8 data bits without parity, so what it reads back says nothing.)
+TEST(CommState, FramesTermiosCannotExpressAreRefused)
+{
+    const FrameCase cases[] = {
+        {5, NOPARITY, ONE5STOPBITS, true}, {6, ODDPARITY, ONESTOPBIT, true},
+        {7, EVENPARITY, TWOSTOPBITS, true}, {8, 3, ONESTOPBIT, false},  // mark parity
+        {8, NOPARITY, ONE5STOPBITS, false}, {4, NOPARITY, ONESTOPBIT, false},
+    };
+    PtyPair pty;
+    OpenPort port(pty.SlaveName());
+    for (const FrameCase &c : cases) {
+        DCB dcb{};
+        dcb.DCBlength = sizeof dcb;
+        ASSERT_TRUE(GetCommState(port.get(), &dcb));
+        dcb.ByteSize = c.byteSize;
+        dcb.Parity = c.parity;
+        dcb.StopBits = c.stopBits;
+        SetLastError(0);
+        EXPECT_EQ(SetCommState(port.get(), &dcb), c.accepted) << int(c.byteSize) << int(c.parity);
+        EXPECT_EQ(GetLastError(), c.accepted ? 0u : ERROR_INVALID_PARAMETER) << int(c.byteSize) << int(c.parity);
+    }
+    EXPECT_FALSE(SetCommState(port.get(), nullptr));
+    EXPECT_FALSE(SetCommTimeouts(port.get(), nullptr));
+}
+
 struct StaleHandleCase {
     const char *name;
     int madeAfterClose;  // events created once the handle is closed

@@ -1,0 +1,163 @@
+#include "fault_injection.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdlib>
+#include <poll.h>
+#include <sys/types.h>
+#include <termios.h>
+#include <unistd.h>
+
+struct Fault {
+    bool armed = false;
+    SystemCall call = SystemCall::Read;
+    int fd = -1;               // -1: any
+    int error = 0;
+    unsigned long request = 0;  // 0: any
+    int result = -1;            // -1: fail with error
+    int times = -1;             // -1: no end
+    int hits = 0;
+};
+
+namespace {
+
+// A few faults may be armed at once, one per call.
+Fault faults[4];
+
+// The fault that changes this call, or null; errno is set for a failure.
+Fault *Hit(SystemCall call, int fd, unsigned long request = 0)
+{
+    for (Fault &fault : faults) {
+        if (!fault.armed || fault.call != call || (fault.fd != -1 && fault.fd != fd) ||
+            (fault.request != 0 && fault.request != request) || fault.hits == fault.times)
+            continue;
+        ++fault.hits;
+        if (fault.result < 0)
+            errno = fault.error;
+        return &fault;
+    }
+    return nullptr;
+}
+
+Fault &FreeSlot()
+{
+    for (Fault &fault : faults)
+        if (!fault.armed)
+            return fault;
+    abort();
+}
+
+}  // namespace
+
+InjectedFault::InjectedFault(SystemCall call, int error) : fault_(FreeSlot())
+{
+    fault_ = Fault();
+    fault_.armed = true;
+    fault_.call = call;
+    fault_.error = error;
+}
+
+InjectedFault &InjectedFault::OnFd(int fd)
+{
+    fault_.fd = fd;
+    return *this;
+}
+
+InjectedFault &InjectedFault::ForRequest(unsigned long request)
+{
+    fault_.request = request;
+    return *this;
+}
+
+InjectedFault &InjectedFault::Times(int times)
+{
+    fault_.times = times;
+    return *this;
+}
+
+InjectedFault &InjectedFault::Succeeding(int result)
+{
+    fault_.result = result;
+    return *this;
+}
+
+InjectedFault::~InjectedFault()
+{
+    fault_.armed = false;
+}
+
+int InjectedFault::Hits() const
+{
+    return fault_.hits;
+}
+
+extern "C" {
+
+int __real_tcgetattr(int fd, termios *settings);
+int __real_tcsetattr(int fd, int when, const termios *settings);
+int __real_tcflush(int fd, int queue);
+int __real_ioctl(int fd, unsigned long request, ...);
+int __real_poll(pollfd *fds, nfds_t count, int timeout);
+ssize_t __real_read(int fd, void *buffer, size_t count);
+ssize_t __real_write(int fd, const void *buffer, size_t count);
+ssize_t __real_readlink(const char *path, char *buffer, size_t size);
+
+int __wrap_tcgetattr(int fd, termios *settings)
+{
+    Fault *fault = Hit(SystemCall::Tcgetattr, fd);
+    return fault ? fault->result : __real_tcgetattr(fd, settings);
+}
+
+int __wrap_tcsetattr(int fd, int when, const termios *settings)
+{
+    Fault *fault = Hit(SystemCall::Tcsetattr, fd);
+    return fault ? fault->result : __real_tcsetattr(fd, when, settings);
+}
+
+int __wrap_tcflush(int fd, int queue)
+{
+    Fault *fault = Hit(SystemCall::Tcflush, fd);
+    return fault ? fault->result : __real_tcflush(fd, queue);
+}
+
+// Every ioctl the stand-in makes passes at most one pointer.
+int __wrap_ioctl(int fd, unsigned long request, ...)
+{
+    va_list args;
+    va_start(args, request);
+    void *argument = va_arg(args, void *);
+    va_end(args);
+    Fault *fault = Hit(SystemCall::Ioctl, fd, request);
+    if (fault == nullptr)
+        return __real_ioctl(fd, request, argument);
+    if (fault->result < 0)
+        return -1;
+    *static_cast<int *>(argument) = fault->result;
+    return 0;
+}
+
+int __wrap_poll(pollfd *fds, nfds_t count, int timeout)
+{
+    Fault *fault = Hit(SystemCall::Poll, count > 0 ? fds[0].fd : -1);
+    return fault ? fault->result : __real_poll(fds, count, timeout);
+}
+
+ssize_t __wrap_read(int fd, void *buffer, size_t count)
+{
+    Fault *fault = Hit(SystemCall::Read, fd);
+    return fault ? fault->result : __real_read(fd, buffer, count);
+}
+
+ssize_t __wrap_write(int fd, const void *buffer, size_t count)
+{
+    Fault *fault = Hit(SystemCall::Write, fd);
+    return fault ? fault->result : __real_write(fd, buffer, count);
+}
+
+ssize_t __wrap_readlink(const char *path, char *buffer, size_t size)
+{
+    Fault *fault = Hit(SystemCall::Readlink, -1);
+    return fault ? fault->result : __real_readlink(path, buffer, size);
+}
+
+}  // extern "C"

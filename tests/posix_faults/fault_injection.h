@@ -1,0 +1,31 @@
+// Makes one system call of the POSIX stand-in fail, for the error paths a
+// pseudo-terminal cannot be made to take. Each call below is wrapped at
+// link time (--wrap), in this test program only; unarmed, a wrapper passes
+// the call on unchanged.
+#pragma once
+
+enum class SystemCall { Tcgetattr, Tcsetattr, Tcflush, Ioctl, Poll, Read, Write, Readlink };
+
+struct Fault;
+
+// While it lives, every call of `call` fails with `error`; the methods
+// narrow it down or make it succeed differently. A few may live at once.
+class InjectedFault {
+public:
+    InjectedFault(SystemCall call, int error);
+    ~InjectedFault();
+    InjectedFault(const InjectedFault &) = delete;
+    InjectedFault &operator=(const InjectedFault &) = delete;
+
+    InjectedFault &OnFd(int fd);
+    InjectedFault &ForRequest(unsigned long request);  // ioctl
+    InjectedFault &Times(int times);
+    // Succeeds with `result`; an ioctl also reports it as its int.
+    InjectedFault &Succeeding(int result);
+
+    // How many calls it has changed so far.
+    int Hits() const;
+
+private:
+    Fault &fault_;
+};
