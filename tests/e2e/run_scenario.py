@@ -239,16 +239,19 @@ def run_scenario(scenario, options) -> int:
     try:
         port = Port(scenario, index, modem, options)
         args = [a.replace('{port}', port.name) for a in scenario.args]
-        if options.wine:
+        if options.wine and scenario.traced:
             # As a Windows user watches them: through atcmd-trace, on its stdout.
             command = options.wine.traced_command(options.exe, args)
             env, trace_of = options.wine.environment(), lambda out, err: out.decode('latin-1')
+        elif options.wine:
+            command = options.wine.command(options.exe, args)
+            env, trace_of = options.wine.environment(), lambda out, err: wine.trace_text(err)
         else:
             command = [options.exe] + args
             env, trace_of = dict(os.environ), lambda out, err: err.decode('latin-1')
         run = run_program(command, env, workdir, trace_of)
         if options.wine:
-            run.cpu = wine.traced_cpu(run.raw_stderr)
+            run.cpu = wine.traced_cpu(run.raw_stderr) if scenario.traced else None
     finally:
         if port:
             port.release()
