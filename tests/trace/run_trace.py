@@ -5,7 +5,7 @@ code or crashes) as the program it follows, and checks the exit code,
 standard output (the texts, exactly) and standard error. One case checks
 that atcmd.exe's texts also reach Wine's debug channel when run directly.
 
-    run_trace.py --list
+    run_trace.py --list --kind wine64
     run_trace.py --kind wine64 --prefix DIR --bin DIR --case NAME
 
 Exit status: 0 passed, 1 failed, 77 skipped (that Wine cannot run here).
@@ -40,6 +40,17 @@ def arg_lines(args: List[str]) -> str:
     return ''.join('arg[%d]=%s\n' % (i, a) for i, a in enumerate(args, 1))
 
 
+@dataclasses.dataclass(frozen=True)
+class WineDifference:
+    """Standard output that Wine `kind` gives instead of the Windows one, and
+    why. Under that Wine the case is listed with `suffix` added to its name
+    and passes with either output (a later Wine may have mended it)."""
+    kind: str
+    suffix: str
+    reason: str
+    stdout: str
+
+
 @dataclasses.dataclass
 class Case:
     name: str
@@ -48,6 +59,14 @@ class Case:
     stdout: Optional[str] = None  # exactly, when given
     stderr: List[str] = dataclasses.field(default_factory=list)  # fragments
     check: Optional[Callable[[str], List[str]]] = None  # more checks of stdout
+    wine: Optional[WineDifference] = None
+
+    def difference(self, kind: str) -> Optional[WineDifference]:
+        return self.wine if self.wine and self.wine.kind == kind else None
+
+    def name_under(self, kind: str) -> str:
+        difference = self.difference(kind)
+        return self.name + difference.suffix if difference else self.name
 
 
 def stamped_in_order(stdout: str) -> List[str]:
@@ -83,7 +102,11 @@ CASES = [
     # The unwinding after a first chance that atcmd-trace passes on restores
     # the catching frame's registers.
     Case('exception_the_program_catches', [DEBUGGEE, 'text:before', 'catch', 'text:after', 'exit:1'], 1,
-         'before\nC++ exception caught, registers kept\nafter\n'),
+         'before\nC++ exception caught, registers kept\nafter\n',
+         wine=WineDifference('wine64', '_wine64_may_lose_rbp',
+                             'Wine 8 hands rbp back as 0 after a C++ catch in an x64 program under a '
+                             'debugger (without one it keeps it, as Windows does)',
+                             'before\nC++ exception caught, registers lost: rbp\nafter\n')),
     Case('crash', [DEBUGGEE, 'text:before', 'crash', 'text:after'], ACCESS_VIOLATION & 0xff, 'before\n',
          ['the program ended by exception 0xC0000005 at 0x']),
     Case('missing_program', ['no-such-program.exe', 'a'], NOT_RUN, '',
@@ -127,11 +150,14 @@ def run(w, bin_dir: str, args: List[str], env: dict):
     return done.returncode, done.stdout.decode('latin-1'), done.stderr.decode('latin-1')
 
 
-def check_case(case: Case, status: int, stdout: str, stderr: str) -> List[str]:
+def check_case(case: Case, kind: str, status: int, stdout: str, stderr: str) -> List[str]:
     failures = []
     if status != case.status:
         failures.append('exit status %d, expected %d' % (status, case.status))
-    if case.stdout is not None and stdout != case.stdout:
+    difference = case.difference(kind)
+    if difference and stdout == difference.stdout:
+        print('the known Wine difference: ' + difference.reason)
+    elif case.stdout is not None and stdout != case.stdout:
         failures.append('standard output differs from the expected %d characters' % len(case.stdout))
     failures += [f'standard error lacks "{text}"' for text in case.stderr if text not in stderr]
     if case.check:
@@ -152,7 +178,7 @@ def main() -> int:
     parser.add_argument('--case')
     options = parser.parse_args()
     if options.list:
-        print('\n'.join([c.name for c in CASES] + list(SPECIAL_CASES)))
+        print('\n'.join([c.name_under(options.kind) for c in CASES] + list(SPECIAL_CASES)))
         return 0
     if not (options.kind and options.prefix and options.bin and options.case):
         parser.error('--kind, --prefix, --bin and --case are needed')
@@ -170,11 +196,11 @@ def main() -> int:
         for failure in failures:
             print('FAILED: ' + failure)
         return 1 if failures else 0
-    case = next(c for c in CASES if c.name == options.case)
+    case = next(c for c in CASES if c.name_under(options.kind) == options.case)
     env = w.environment()
     env['WINEDEBUG'] = '-all'
     status, stdout, stderr = run(w, bin_dir, case.args, env)
-    failures = check_case(case, status, stdout, stderr)
+    failures = check_case(case, options.kind, status, stdout, stderr)
     print('atcmd-trace %s\nexit status %d' % (' '.join(case.args), status))
     print('standard output:\n' + show(stdout))
     print('standard error:\n' + show(stderr))
