@@ -33,10 +33,15 @@ private:
 
 }  // namespace
 
-TextWriter::TextWriter(HANDLE output)
-    : state_(std::make_shared<State>(output)),
-      thread_(CreateThread(NULL, 0, Run, new std::shared_ptr<State>(state_), 0, NULL))
+TextWriter::TextWriter(HANDLE output) : state_(std::make_shared<State>(output)), thread_(Start(state_)) {}
+
+HANDLE TextWriter::Start(const std::shared_ptr<State> &state)
 {
+    std::unique_ptr<std::shared_ptr<State>> share(new std::shared_ptr<State>(state));
+    HANDLE thread = CreateThread(NULL, 0, Run, share.get(), 0, NULL);
+    if (thread != NULL)
+        share.release();  // the thread's now
+    return thread;
 }
 
 TextWriter::~TextWriter()

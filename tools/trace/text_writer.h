@@ -38,6 +38,9 @@ public:
 
 private:
     struct State;
+    // The writing thread, with its own share of the state; NULL when it
+    // cannot be started (then Add writes at once).
+    static HANDLE Start(const std::shared_ptr<State> &state);
     static DWORD WINAPI Run(LPVOID state);
 
     // Shared with the thread, which may still be held in a write to a
