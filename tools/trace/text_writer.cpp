@@ -40,7 +40,7 @@ HANDLE TextWriter::Start(const std::shared_ptr<State> &state)
     std::unique_ptr<std::shared_ptr<State>> share(new std::shared_ptr<State>(state));
     HANDLE thread = CreateThread(NULL, 0, Run, share.get(), 0, NULL);
     if (thread != NULL)
-        share.release();  // the thread's now
+        share.release();  // now the thread frees it
     return thread;
 }
 
