@@ -74,14 +74,11 @@ bool ExpectedResponse::FoundIn(const char *begin, const char *end) const
     if (!pattern_)
         return false;
     try {
-        // A copy of the one line, searched through std::string iterators:
-        // over plain pointers the x64 build kept the matcher's address in
-        // rbp across this catch, and Wine 8 with a debugger (atcmd-trace)
-        // attached hands rbp back as 0 after a catch. This form only happens
-        // to keep nothing in rbp here.
-        std::string line(begin, end);
-        boost::smatch what;
-        return boost::regex_search(line, what, pattern_->regex, boost::match_extra);
+        // Searched where the line lies in the stream's buffer, without a
+        // copy: a line may be as long as the line bound. An expression that
+        // needs more work than the library allows on it throws: no match.
+        boost::cmatch what;
+        return boost::regex_search(begin, end, what, pattern_->regex, boost::match_extra);
     } catch (const std::runtime_error &e) {
         DebugTrace("regex search failed: %s\n", e.what());
         return false;

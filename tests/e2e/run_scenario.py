@@ -273,24 +273,26 @@ def run_scenario(scenario, options) -> int:
     try:
         port = Port(scenario, index, modem, options)
         args = [a.replace('{port}', port.name) for a in scenario.args]
-        if options.wine and answer_checked(scenario):
-            # atcmd-trace's standard output holds the traces as well as the
-            # program's own: run directly, traces from Wine's debug channel.
-            command = options.wine.command(options.exe, args)
-            env, trace_of = options.wine.environment(), lambda out, err: wine.trace_text(err)
-            streams = dict(stdout_kind=scenario.answer_to)
-        elif options.wine:
+        # Through atcmd-trace the program's standard output shares its
+        # stream with the traces: rows that look at it run directly.
+        via_tracer = scenario.traced and not answer_checked(scenario)
+        if options.wine and via_tracer:
             # As a Windows user watches them: through atcmd-trace, on its stdout.
             command = options.wine.traced_command(options.exe, args)
             env, trace_of = options.wine.environment(), lambda out, err: out.decode('latin-1')
             streams = dict(stdout_kind=scenario.traces_to)
+        elif options.wine:
+            # From Wine's debug channel, with no debugger attached.
+            command = options.wine.command(options.exe, args)
+            env, trace_of = options.wine.environment(), lambda out, err: wine.trace_text(err)
+            streams = dict(stdout_kind=scenario.answer_to)
         else:
             command = [options.exe] + args
             env, trace_of = dict(os.environ), lambda out, err: err.decode('latin-1')
             streams = dict(stdout_kind=scenario.answer_to, stderr_kind=scenario.traces_to)
         run = run_program(command, env, workdir, trace_of, **streams)
-        if options.wine and not answer_checked(scenario):
-            run.cpu = wine.traced_cpu(run.raw_stderr)
+        if options.wine:
+            run.cpu = wine.traced_cpu(run.raw_stderr) if via_tracer else None
     finally:
         if port:
             port.release()

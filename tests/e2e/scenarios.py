@@ -54,6 +54,9 @@ class Scenario:
     answer_to: str = 'file'
     wine: Union[bool, WineDifference] = True
     files: List[str] = field(default_factory=list)  # made empty in the run's folder first
+    # Under Wine the traces are read through atcmd-trace (whole, in order);
+    # False: from Wine's debug channel, with no debugger attached.
+    traced: bool = True
 
     def name_under(self, under_wine: bool) -> str:
         if under_wine and isinstance(self.wine, WineDifference):
@@ -112,6 +115,14 @@ LOCK_WINE = WineDifference(
     '_not_exclusive_under_wine',
     dict(result=1, script=None, received=b'AT\r\n',
          traces=['serial port open succeeded\n', 'AtCommand() return 1\n'], absent=[]))
+
+# Wine 8 loses rbp after a C++ catch in an x64 program under a debugger
+# (the search the library gives up on throws, and atcmd.exe catches it);
+# Windows does not. Under Wine the row runs atcmd.exe without atcmd-trace.
+CATCH_UNDER_DEBUGGER_WINE = WineDifference(
+    'Wine 8 loses rbp after a C++ catch in an x64 program under a debugger; '
+    'reading the traces from Wine\'s debug channel instead of through atcmd-trace',
+    '_without_debugger_under_wine', dict(traced=False))
 
 SCENARIOS: List[Scenario] = [
     Scenario(
@@ -255,7 +266,8 @@ SCENARIOS: List[Scenario] = [
     Scenario(
         'catastrophic_expression', AT + ['/resp', '(x+x+)+y|^OK$', '/timeout', '3000'], 1,
         script=answer_with(b'\r\n' + b'x' * 30 + b'\r\n\r\nOK\r\n'),
-        traces=['regex search failed: ', 'AtCommand() return 1\n'], elapsed=(0.0, 2.5)),
+        traces=['regex search failed: ', 'AtCommand() return 1\n'], elapsed=(0.0, 2.5),
+        wine=CATCH_UNDER_DEBUGGER_WINE),
     Scenario(
         'option_without_value_at_end', ['/port', '{port}', '/cmd', 'AT', '/resp'], -1,
         received=b'', absent=['SerialAtCommand(', 'serial port open succeeded', 'set MBIM request']),

@@ -8,7 +8,9 @@
 //   raise         an exception that its own handler takes
 //   catch         a C++ exception thrown and caught, with values held in
 //                 callee-saved registers across it: "C++ exception caught,
-//                 registers kept\n" when the unwinding put them all back
+//                 registers kept\n" when the unwinding put them all back,
+//                 else "C++ exception caught, registers lost: rbx rbp\n"
+//                 (those it did not)
 //   crash         a write through a null pointer
 //   exit:N        ends with exit code N (a signed number)
 // Other arguments are only listed by `args`. Without exit: the exit code is 0.
@@ -70,20 +72,15 @@ __attribute__((noinline)) void Throw()
 }
 
 // The callee-saved registers a catch must find as they were before the
-// throw. The frame pointer register is held too, so that nothing else lives
-// in it across the throw, but not checked: Wine 8's x64 exception dispatch,
-// with a debugger attached, records rbp as 0 in the dispatcher's frame, and
-// the unwinding hands that 0 to the catching frame whatever the debugger
-// does.
+// throw, the frame pointer register included.
 #if defined(__x86_64__)
-#define KEPT_INTEGERS(X) X(rbx) X(rsi) X(rdi) X(r12) X(r13) X(r14) X(r15)
+#define KEPT_INTEGERS(X) X(rbx) X(rbp) X(rsi) X(rdi) X(r12) X(r13) X(r14) X(r15)
 #define KEPT_FLOATS(X) X(xmm6) X(xmm7) X(xmm8) X(xmm9) X(xmm10) X(xmm11) X(xmm12) X(xmm13) X(xmm14) X(xmm15)
-#define FRAME_REGISTER(X) X(rbp)
 #else
-// ebp is the frame pointer of a function with a catch in the x86 build.
+// ebp is the frame pointer of a function with a catch in the x86 build: it
+// cannot hold a value, and a catch that lost it would not get this far.
 #define KEPT_INTEGERS(X) X(ebx) X(esi) X(edi)
 #define KEPT_FLOATS(X)
-#define FRAME_REGISTER(X)
 #endif
 
 // A distinct value for each register, from its name.
@@ -99,18 +96,16 @@ uintptr_t Pattern(const char *name)
 #define DECLARE_FLOAT(r) register double r asm(#r) = static_cast<double>(Pattern(#r) >> 8);
 #define HOLD_INTEGER(r) asm volatile("" : "+r"(r));
 #define HOLD_FLOAT(r) asm volatile("" : "+x"(r));
-#define COUNT_LOST_INTEGER(r) lost += r != Pattern(#r);
-#define COUNT_LOST_FLOAT(r) lost += r != static_cast<double>(Pattern(#r) >> 8);
+#define NAME_LOST_INTEGER(r) lost += r != Pattern(#r) ? " " #r : "";
+#define NAME_LOST_FLOAT(r) lost += r != static_cast<double>(Pattern(#r) >> 8) ? " " #r : "";
 
 // The values are in their registers when Throw() is called and are read
 // from them after the catch.
 __attribute__((noinline)) void Catch()
 {
     KEPT_INTEGERS(DECLARE_INTEGER)
-    FRAME_REGISTER(DECLARE_INTEGER)
     KEPT_FLOATS(DECLARE_FLOAT)
     KEPT_INTEGERS(HOLD_INTEGER)
-    FRAME_REGISTER(HOLD_INTEGER)
     KEPT_FLOATS(HOLD_FLOAT)
     bool caught = false;
     try {
@@ -119,15 +114,14 @@ __attribute__((noinline)) void Catch()
         caught = true;
     }
     KEPT_INTEGERS(HOLD_INTEGER)
-    FRAME_REGISTER(HOLD_INTEGER)
     KEPT_FLOATS(HOLD_FLOAT)
-    int lost = 0;
-    KEPT_INTEGERS(COUNT_LOST_INTEGER)
-    KEPT_FLOATS(COUNT_LOST_FLOAT)
+    std::string lost;
+    KEPT_INTEGERS(NAME_LOST_INTEGER)
+    KEPT_FLOATS(NAME_LOST_FLOAT)
     if (!caught)
         Trace("C++ exception not caught\n");
-    else if (lost > 0)
-        Trace("C++ exception caught, registers lost: " + std::to_string(lost) + "\n");
+    else if (!lost.empty())
+        Trace("C++ exception caught, registers lost:" + lost + "\n");
     else
         Trace("C++ exception caught, registers kept\n");
 }

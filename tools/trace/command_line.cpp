@@ -33,17 +33,17 @@ bool StartsWithOption(const std::wstring &text, const wchar_t *option)
 
 std::wstring ProgramName(const std::wstring &commandLine, std::wstring *rest)
 {
-    std::wstring::size_type end;
     std::wstring name;
-    if (!commandLine.empty() && commandLine[0] == L'"') {
-        std::wstring::size_type close = commandLine.find(L'"', 1);
-        name = commandLine.substr(1, close == std::wstring::npos ? std::wstring::npos : close - 1);
-        end = close == std::wstring::npos ? commandLine.size() : close + 1;
-    } else {
-        end = 0;
-        while (end < commandLine.size() && !IsBlank(commandLine[end]))
-            ++end;
-        name = commandLine.substr(0, end);
+    bool quoted = false;
+    std::wstring::size_type end = 0;
+    for (; end < commandLine.size(); ++end) {
+        wchar_t c = commandLine[end];
+        if (c == L'"')
+            quoted = !quoted;
+        else if (!quoted && IsBlank(c))
+            break;
+        else
+            name += c;
     }
     if (rest)
         *rest = commandLine.substr(SkipBlanks(commandLine, end));

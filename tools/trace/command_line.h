@@ -13,14 +13,16 @@ struct TraceCommand {
     Kind kind = Kind::Usage;
     bool timestamps = false;   // /t: each text prefixed by milliseconds since start
     std::wstring programLine;  // the program's command line, from its name on
-    std::wstring program;      // the program's name as CreateProcess reads it
+    std::wstring program;      // the program's name, without quotes, for messages
 };
 
 // Splits the raw command line (GetCommandLineW) of atcmd-trace.
 TraceCommand ParseTraceCommand(const std::wstring &commandLine);
 
-// The first token of a command line by the rules for a program name: up to
-// the closing quote when it opens with one (no escapes: a file name holds no
-// quote), else up to the first space or tab. `rest` gets the text after the
-// token and the blanks that follow it.
+// The first token of a command line by the rules the C runtime splits a
+// program name by: each quote opens or closes a quoted part (no escapes: a
+// file name holds no quote), and the token ends at the first space or tab
+// outside one, so `"C:\Program Files\x"y.exe` and `a"b c"d` are each one
+// name. The name is returned without its quotes; `rest` gets the text after
+// the token and the blanks that follow it.
 std::wstring ProgramName(const std::wstring &commandLine, std::wstring *rest);

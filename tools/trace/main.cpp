@@ -1,6 +1,7 @@
 // atcmd-trace [/t] <program> [arguments...]: runs the program as a debuggee,
 // writes its debug-output texts to standard output as they arrive, and exits
-// with its exit code.
+// with its exit code. The texts and messages are written by threads of their
+// own: a stalled output never holds the program, nor its exit code.
 #include <windows.h>
 
 #include <cstdio>
@@ -9,6 +10,7 @@
 #include "command_line.h"
 #include "debug_loop.h"
 #include "text_output.h"
+#include "text_writer.h"
 
 namespace {
 
@@ -25,6 +27,11 @@ const char kUsage[] =
     "exits with the program's exit code. A last line on standard error gives\r\n"
     "that exit code, the run time and the program's CPU time.\r\n"
     "\r\n"
+    "The program never waits for the output: texts that standard output does\r\n"
+    "not take in time (1 MiB already waiting) are dropped, and the last line\r\n"
+    "counts them. Once the program has ended, the output gets up to 250 ms\r\n"
+    "without a text written, and 1 s in all, to take what is left.\r\n"
+    "\r\n"
     "  /t  put the milliseconds since the start before each text: \"[    15 ms] \"\r\n"
     "\r\n"
     "Exit code 9009: no program given, the program could not be started, or\r\n"
@@ -33,9 +40,9 @@ const char kUsage[] =
 // ERROR_ELEVATION_REQUIRED, which MinGW's headers lack.
 const DWORD kElevationRequired = 740;
 
-void Report(const std::string &text)
+void Report(TextWriter &errors, const std::string &text)
 {
-    WriteText(GetStdHandle(STD_ERROR_HANDLE), "atcmd-trace: " + text + "\r\n");
+    errors.Add("atcmd-trace: " + text + "\r\n");
 }
 
 std::string ErrorText(DWORD error)
@@ -43,13 +50,13 @@ std::string ErrorText(DWORD error)
     return "error " + std::to_string(error) + ": " + ErrorMessage(error);
 }
 
-void ReportStartFailure(const TraceCommand &command, DWORD error)
+void ReportStartFailure(TextWriter &errors, const TraceCommand &command, DWORD error)
 {
-    Report("cannot start \"" + Narrow(command.program) + "\": " + ErrorText(error));
+    Report(errors, "cannot start \"" + Narrow(command.program) + "\": " + ErrorText(error));
     if (error == kElevationRequired)
-        Report("the program asks for administrator rights: run atcmd-trace from an elevated prompt");
+        Report(errors, "the program asks for administrator rights: run atcmd-trace from an elevated prompt");
     if (error == ERROR_NOT_SUPPORTED)
-        Report("a 32-bit atcmd-trace cannot follow a 64-bit program: use the x64 atcmd-trace");
+        Report(errors, "a 32-bit atcmd-trace cannot follow a 64-bit program: use the x64 atcmd-trace");
 }
 
 std::string Hex(unsigned long long value, int digits)
@@ -61,23 +68,27 @@ std::string Hex(unsigned long long value, int digits)
 
 // The last line, on standard error: the verdict stays visible at a prompt
 // and in a log, beside the traces.
-void ReportEnd(const TraceCommand &command, const DebuggeeEnd &end, ULONGLONG elapsed)
+void ReportEnd(TextWriter &errors, const TraceCommand &command, const DebuggeeEnd &end, ULONGLONG elapsed,
+               unsigned long long dropped)
 {
     std::string cpu = end.cpuKnown ? std::to_string(end.cpuMilliseconds) + " ms" : "unknown";
-    Report("\"" + Narrow(command.program) + "\" ended with exit code " +
-             std::to_string(static_cast<int>(end.exitCode)) + " after " + std::to_string(elapsed) +
-             " ms, CPU " + cpu);
+    std::string lost = dropped ? "; " + std::to_string(dropped) + " texts dropped, standard output did not take them"
+                               : "";
+    Report(errors, "\"" + Narrow(command.program) + "\" ended with exit code " +
+                       std::to_string(static_cast<int>(end.exitCode)) + " after " + std::to_string(elapsed) +
+                       " ms, CPU " + cpu + lost);
 }
 
-// Each text goes out whole, in one write, as soon as it arrives.
+// Each text is stamped and converted as it arrives, then queued whole for
+// standard output.
 class TextPrinter {
 public:
-    TextPrinter(bool timestamps, ULONGLONG start) : timestamps_(timestamps), start_(start) {}
+    TextPrinter(bool timestamps, ULONGLONG start, TextWriter &output)
+        : timestamps_(timestamps), start_(start), output_(output) {}
 
     void operator()(const std::string &text, bool unicode) const
     {
-        std::string line = Stamp() + (unicode ? Narrow(Wide(text)) : text);
-        WriteText(GetStdHandle(STD_OUTPUT_HANDLE), line);
+        output_.Add(Stamp() + (unicode ? Narrow(Wide(text)) : text));
     }
 
 private:
@@ -97,7 +108,32 @@ private:
 
     bool timestamps_;
     ULONGLONG start_;
+    TextWriter &output_;
 };
+
+// Runs the program to its end; returns atcmd-trace's exit code.
+int Follow(const TraceCommand &command, TextWriter &errors)
+{
+    ULONGLONG start = GetTickCount64();
+    TextWriter texts(GetStdHandle(STD_OUTPUT_HANDLE));
+    TextPrinter printer(command.timestamps, start, texts);
+    DebuggeeEnd end = RunDebuggee(command.programLine, printer);
+    ULONGLONG elapsed = GetTickCount64() - start;
+    unsigned long long dropped = texts.Finish();
+    if (end.startError) {
+        ReportStartFailure(errors, command, end.startError);
+        return kNotRun;
+    }
+    if (end.loopError) {
+        Report(errors, "lost the program: " + ErrorText(end.loopError));
+        return kNotRun;
+    }
+    if (end.fatalException)
+        Report(errors, "the program ended by exception " + Hex(end.fatalException, 8) + " at " +
+                           Hex(end.fatalAddress, 2 * sizeof end.fatalAddress));
+    ReportEnd(errors, command, end, elapsed, dropped);
+    return static_cast<int>(end.exitCode);
+}
 
 }  // namespace
 
@@ -113,20 +149,8 @@ int main()
         return kNotRun;
     }
 
-    ULONGLONG start = GetTickCount64();
-    TextPrinter printer(command.timestamps, start);
-    DebuggeeEnd end = RunDebuggee(command.programLine, printer);
-    if (end.startError) {
-        ReportStartFailure(command, end.startError);
-        return kNotRun;
-    }
-    if (end.loopError) {
-        Report("lost the program: " + ErrorText(end.loopError));
-        return kNotRun;
-    }
-    if (end.fatalException)
-        Report("the program ended by exception " + Hex(end.fatalException, 8) + " at " +
-                 Hex(end.fatalAddress, 2 * sizeof end.fatalAddress));
-    ReportEnd(command, end, GetTickCount64() - start);
-    return static_cast<int>(end.exitCode);
+    TextWriter errors(GetStdHandle(STD_ERROR_HANDLE));
+    int exitCode = Follow(command, errors);
+    errors.Finish();
+    return exitCode;
 }

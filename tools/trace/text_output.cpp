@@ -1,6 +1,6 @@
 #include "text_output.h"
 
-void WriteText(HANDLE handle, const std::string &text)
+bool WriteText(HANDLE handle, const std::string &text)
 {
     const char *at = text.data();
     std::string::size_type left = text.size();
@@ -8,10 +8,11 @@ void WriteText(HANDLE handle, const std::string &text)
         DWORD piece = left > 0x10000000 ? 0x10000000 : static_cast<DWORD>(left);
         DWORD written = 0;
         if (!WriteFile(handle, at, piece, &written, NULL) || written == 0)
-            return;
+            return false;
         at += written;
         left -= written;
     }
+    return true;
 }
 
 std::string Narrow(const std::wstring &text)

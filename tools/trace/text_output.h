@@ -5,9 +5,10 @@
 
 #include <string>
 
-// Writes all of `text` to `handle`, unchanged (no line-end translation).
-// A closed or broken stream drops the text: the run goes on.
-void WriteText(HANDLE handle, const std::string &text);
+// Writes all of `text` to `handle`, unchanged (no line-end translation);
+// false when the stream is closed or broken and the text was not written
+// whole.
+bool WriteText(HANDLE handle, const std::string &text);
 
 // `text` in the ANSI code page, as Windows itself converts wide debug texts
 // for a debugger that asked for ANSI ones.
