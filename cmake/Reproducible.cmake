@@ -16,6 +16,8 @@ endif()
 if(NOT ATCMD_SOURCE_DATE_EPOCH MATCHES "^[0-9]+$")
   message(FATAL_ERROR "SOURCE_DATE_EPOCH is '${ATCMD_SOURCE_DATE_EPOCH}', not a number of seconds")
 endif()
+# What reads it at configure time (string(TIMESTAMP)) sees it too.
+set(ENV{SOURCE_DATE_EPOCH} ${ATCMD_SOURCE_DATE_EPOCH})
 # Rewritten only when the value changes: what embeds the time stamp depends
 # on this file, so a new commit relinks it.
 set(ATCMD_SOURCE_DATE_EPOCH_FILE ${CMAKE_BINARY_DIR}/source-date-epoch)
