@@ -39,8 +39,10 @@ PREFIX ?= /usr/local
 install: release
 	DESTDIR="$(DESTDIR)" cmake --install build/release --prefix "$(PREFIX)"
 
-# The Debian package and the Windows ZIP, in build/release.
+# The Debian package and the Windows ZIP, in build/release. Configured for
+# packaging once the Windows programs are built: it checks they are there.
 package: release win32 win64
+	cmake --preset release -DATCMD_PACKAGING=ON
 	cmake --build --preset release --target package
 
 # The tests run the Windows programs and the release program too, so all

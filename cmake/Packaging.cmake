@@ -76,7 +76,16 @@ endforeach()
 
 # Each Windows build's programs (atcmd.exe and atcmd-trace.exe, built side
 # by side) in a folder named for its architecture, with the batch examples.
+# `make package` builds the Windows trees before it configures this one for
+# packaging; the release tree alone (`make demo`) does not need them.
+option(ATCMD_PACKAGING "Configure for `make package`: the Windows programs must be built" OFF)
 foreach(build IN LISTS ATCMD_WINDOWS_BUILDS)
+  foreach(program IN ITEMS ${ATCMD_${build}_EXE} ${ATCMD_${build}_BIN}/atcmd-trace.exe)
+    if(ATCMD_PACKAGING AND NOT EXISTS ${program})
+      message(FATAL_ERROR "The ZIP packs ${program}, which is not built: "
+        "build preset ${build} first (`make package` does)")
+    endif()
+  endforeach()
   install(PROGRAMS ${ATCMD_${build}_EXE} ${ATCMD_${build}_BIN}/atcmd-trace.exe ${windows_batch_files}
           DESTINATION ${ATCMD_${build}_ARCH} COMPONENT windows EXCLUDE_FROM_ALL)
 endforeach()
