@@ -193,7 +193,7 @@ def check_zip(release_dir: str, programs: list, failures: Failures) -> None:
         elif name.endswith('README.txt'):
             failures.check(b'start /wait' in text, '%s does not say start /wait' % name)
         else:
-            failures.check(b'Copyright' in text, '%s holds no copyright notice' % name)
+            failures.check(b'copyright' in text.lower(), '%s says nothing of copyright' % name)
 
 
 def check_man(page: str, failures: Failures) -> None:
