@@ -1,7 +1,7 @@
 # Set-up, build and test in one command each; see README.md.
 JOBS ?= $(shell nproc)
 
-.PHONY: demo test bench install package deps-native deps-test release native win32 win64 clean
+.PHONY: demo test bench install package reproducible deps-native deps-test release native win32 win64 clean
 
 deps-native:
 	bash scripts/install-deps.sh native
@@ -44,6 +44,11 @@ install: release
 package: release win32 win64
 	cmake --preset release -DATCMD_PACKAGING=ON
 	cmake --build --preset release --target package
+
+# Two clones of the last commit, each packaged, compare every shipped file
+# (`make test` rebuilds one Windows build and the packages only).
+reproducible: deps-test
+	bash scripts/reproducible.sh
 
 # The tests run the Windows programs and the release program too, so all
 # four trees come first.
