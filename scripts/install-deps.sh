@@ -2,12 +2,12 @@
 # Installs only the Debian packages that are missing. Works as root on a fresh
 # Debian 12 or 13 machine, and through sudo otherwise.
 #   install-deps.sh native   what the Linux build and its packages need
-#                            (dpkg-dev and file: dependencies of the .deb)
+#                            (dpkg-dev and file: dependencies of the .deb;
+#                            git: the last commit's date, the build's time)
 #   install-deps.sh test     also the Windows cross compilers (x86, x64), the
 #                            32-bit and 64-bit Wine, and what the tests use
 #                            (mandoc and man-db: the man page checks,
-#                            lintian: the package check, git: the second
-#                            tree the reproducibility check builds)
+#                            lintian: the package check)
 set -euo pipefail
 
 # Boost.Regex in its standalone, header-only mode needs 1.76; Debian's
@@ -38,11 +38,11 @@ if [ -z "$boost" ]; then
     exit 1
 fi
 
-want=(cmake make g++ pkg-config libgtest-dev "$boost" python3 dpkg-dev file)
+want=(cmake make g++ pkg-config libgtest-dev "$boost" python3 dpkg-dev file git)
 if [ "${1:-native}" = test ]; then
     want+=(g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64
            binutils-mingw-w64-x86-64 python3-pefile wine wine32:i386 wine64
-           mandoc man-db lintian git)
+           mandoc man-db lintian)
 fi
 
 installed() {
