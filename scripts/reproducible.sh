@@ -5,6 +5,8 @@
 set -euo pipefail
 
 repo=$(git rev-parse --show-toplevel)
+# Both clones build this commit, even if another is made meanwhile.
+commit=$(git rev-parse HEAD)
 jobs=${JOBS:-$(nproc)}
 work=$(mktemp -d /tmp/atcmd-reproducible.XXXXXX)
 [ "${KEEP:-0}" = 1 ] || trap 'rm -rf "$work"' EXIT
@@ -15,6 +17,7 @@ shipped=(build/release/bin/atcmd build/release/bin/modemsim
 
 for clone in "$work/first" "$work/second/at/another/depth"; do
     git clone -q "$repo" "$clone"
+    git -C "$clone" checkout -q "$commit"
     make -C "$clone" package JOBS="$jobs"
 done
 
