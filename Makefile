@@ -1,7 +1,7 @@
 # Set-up, build and test in one command each; see README.md.
 JOBS ?= $(shell nproc)
 
-.PHONY: demo test bench coverage install package deps-native deps-test deps-coverage release native win32 win64 clean
+.PHONY: demo test bench coverage install package reproducible deps-native deps-test deps-coverage release native win32 win64 clean
 
 deps-native:
 	bash scripts/install-deps.sh native
@@ -39,9 +39,16 @@ PREFIX ?= /usr/local
 install: release
 	DESTDIR="$(DESTDIR)" cmake --install build/release --prefix "$(PREFIX)"
 
-# The Debian package and the Windows ZIP, in build/release.
+# The Debian package and the Windows ZIP, in build/release. Configured for
+# packaging once the Windows programs are built: it checks they are there.
 package: release win32 win64
+	cmake --preset release -DATCMD_PACKAGING=ON
 	cmake --build --preset release --target package
+
+# Two clones of the last commit, each packaged, compare every shipped file
+# (`make test` rebuilds one Windows build and the packages only).
+reproducible: deps-test
+	bash scripts/reproducible.sh
 
 # The tests run the Windows programs and the release program too, so all
 # four trees come first.

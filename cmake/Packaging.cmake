@@ -14,10 +14,10 @@ The package also holds modemsim, a fake modem on a pseudo-terminal, to try
 atcmd without hardware.]])
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/PackagingPerGenerator.cmake)
+# Member times in both archives (cmake/PackagingPerGenerator.cmake).
+set(CPACK_ATCMD_SOURCE_DATE_EPOCH ${ATCMD_SOURCE_DATE_EPOCH})
 
-set(ATCMD_PACKAGE_MAINTAINER "atcmd maintainers <atcmd@example.org>"
-  CACHE STRING "The Maintainer field of the Debian package")
-set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${ATCMD_PACKAGE_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${ATCMD_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION comm)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -63,12 +63,33 @@ foreach(batch IN LISTS windows_batches)
   list(APPEND windows_batch_files ${windows_doc_dir}/${batch})
 endforeach()
 
+# The licences, the program's own and that of the Boost.Regex code in it.
+foreach(licence IN ITEMS "LICENSE;LICENSE.txt" "doc/boost-license.txt;LICENSE-Boost.txt")
+  list(GET licence 0 source)
+  list(GET licence 1 shipped)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${source})
+  file(READ ${CMAKE_SOURCE_DIR}/${source} text)
+  string(REPLACE "\n" "\r\n" text "${text}")
+  file(WRITE ${windows_doc_dir}/${shipped} "${text}")
+  list(APPEND windows_licence_files ${windows_doc_dir}/${shipped})
+endforeach()
+
 # Each Windows build's programs (atcmd.exe and atcmd-trace.exe, built side
 # by side) in a folder named for its architecture, with the batch examples.
+# `make package` builds the Windows trees before it configures this one for
+# packaging; the release tree alone (`make demo`) does not need them.
+option(ATCMD_PACKAGING "Configure for `make package`: the Windows programs must be built" OFF)
 foreach(build IN LISTS ATCMD_WINDOWS_BUILDS)
+  foreach(program IN ITEMS ${ATCMD_${build}_EXE} ${ATCMD_${build}_BIN}/atcmd-trace.exe)
+    if(ATCMD_PACKAGING AND NOT EXISTS ${program})
+      message(FATAL_ERROR "The ZIP packs ${program}, which is not built: "
+        "build preset ${build} first (`make package` does)")
+    endif()
+  endforeach()
   install(PROGRAMS ${ATCMD_${build}_EXE} ${ATCMD_${build}_BIN}/atcmd-trace.exe ${windows_batch_files}
           DESTINATION ${ATCMD_${build}_ARCH} COMPONENT windows EXCLUDE_FROM_ALL)
 endforeach()
-install(FILES ${windows_doc_dir}/README.txt DESTINATION . COMPONENT windows EXCLUDE_FROM_ALL)
+install(FILES ${windows_doc_dir}/README.txt ${windows_licence_files}
+        DESTINATION . COMPONENT windows EXCLUDE_FROM_ALL)
 
 include(CPack)

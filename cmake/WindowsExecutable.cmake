@@ -34,4 +34,11 @@ function(atcmd_windows_executable target rc_file)
   target_link_options(${target} PRIVATE -static -static-libgcc -static-libstdc++)
   # The static runtime brings its own debug sections; a shipped build drops them.
   target_link_options(${target} PRIVATE $<$<NOT:$<CONFIG:Debug>>:-s>)
+  # The PE time stamp (and so the checksum over the image) is
+  # SOURCE_DATE_EPOCH: the linker takes it from the environment when told to
+  # insert one. A new value relinks.
+  target_link_options(${target} PRIVATE LINKER:--insert-timestamp)
+  set_target_properties(${target} PROPERTIES
+    CXX_LINKER_LAUNCHER "${CMAKE_COMMAND};-E;env;SOURCE_DATE_EPOCH=${ATCMD_SOURCE_DATE_EPOCH}"
+    LINK_DEPENDS ${ATCMD_SOURCE_DATE_EPOCH_FILE})
 endfunction()

@@ -6,13 +6,21 @@ its Debian package, the Windows ZIP, and the manual pages.
   check_release.py deb     RELEASE_DIR
   check_release.py zip     RELEASE_DIR WIN_FOLDER=EXE ...
   check_release.py man     PAGE
+  check_release.py lintian RELEASE_DIR
+  check_release.py rebuild RELEASE_DIR WIN_BUILD=TREE OTHER_WIN_BUILD=TREE
 
 The installed program and the packaged one each run one transaction against
-the installed fake modem. Exit status: 0 passed, 1 failed.
+the installed fake modem. `rebuild` builds the release programs, the first
+Windows build's programs and both packages again, from a copy of the sources
+at another path, and compares them with the first trees' (the ZIP takes the
+other Windows build's programs from its first tree). Exit status: 0 passed,
+1 failed.
 """
 
+import filecmp
 import os
 import select
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -20,7 +28,8 @@ import zipfile
 
 VERSION = '1.1.1.10'
 INSTALLED = ['bin/atcmd', 'bin/modemsim', 'share/doc/atcmd/README.md',
-             'share/man/man1/atcmd.1', 'share/man/man1/modemsim.1']
+             'share/doc/atcmd/changelog.gz', 'share/doc/atcmd/copyright',
+             'share/man/man1/atcmd.1.gz', 'share/man/man1/modemsim.1.gz']
 SANITIZER_MARKS = [b'libasan', b'libubsan', b'AddressSanitizer', b'UndefinedBehaviorSanitizer']
 # The release program needs the C library only (and its loader).
 ALLOWED_NEEDED = {'libc.so.6', 'ld-linux-x86-64.so.2'}
@@ -32,8 +41,8 @@ class Failures(list):
             self.append(message)
 
 
-def run(command, **kwargs) -> subprocess.CompletedProcess:
-    return subprocess.run(command, capture_output=True, timeout=120, **kwargs)
+def run(command, timeout=120, **kwargs) -> subprocess.CompletedProcess:
+    return subprocess.run(command, capture_output=True, timeout=timeout, **kwargs)
 
 
 def files_under(root: str) -> list:
@@ -101,12 +110,24 @@ def build_package(release_dir: str, generator: str, out_dir: str, failures: Fail
         ' '.join(command), result.stdout.decode(), result.stderr.decode()))
 
 
+def package_path(out_dir: str, generator: str) -> str:
+    return os.path.join(out_dir, {'DEB': 'atcmd_%s_amd64.deb', 'ZIP': 'atcmd-%s-windows.zip'}[generator] % VERSION)
+
+
+def made_package(release_dir: str, generator: str, out_dir: str, failures: Failures) -> str:
+    """The package cpack made in out_dir, or '' (and a failure) when none."""
+    build_package(release_dir, generator, out_dir, failures)
+    path = package_path(out_dir, generator)
+    if failures or not os.path.exists(path):
+        failures.append('no %s; made: %s' % (os.path.basename(path), os.listdir(out_dir)))
+        return ''
+    return path
+
+
 def check_deb(release_dir: str, failures: Failures) -> None:
     with tempfile.TemporaryDirectory(prefix='atcmd-deb-') as out_dir:
-        build_package(release_dir, 'DEB', out_dir, failures)
-        deb = os.path.join(out_dir, 'atcmd_%s_amd64.deb' % VERSION)
-        if failures or not os.path.exists(deb):
-            failures.append('no %s; made: %s' % (os.path.basename(deb), os.listdir(out_dir)))
+        deb = made_package(release_dir, 'DEB', out_dir, failures)
+        if not deb:
             return
         listing = run(['dpkg-deb', '-c', deb], check=True).stdout.decode()
         packaged = sorted(line.split()[-1].lstrip('./') for line in listing.splitlines()
@@ -139,14 +160,12 @@ def check_deb(release_dir: str, failures: Failures) -> None:
 def check_zip(release_dir: str, programs: list, failures: Failures) -> None:
     top = 'atcmd-%s-windows/' % VERSION
     with tempfile.TemporaryDirectory(prefix='atcmd-zip-') as out_dir:
-        build_package(release_dir, 'ZIP', out_dir, failures)
-        path = os.path.join(out_dir, top.rstrip('/') + '.zip')
-        if failures or not os.path.exists(path):
-            failures.append('no %s; made: %s' % (os.path.basename(path), os.listdir(out_dir)))
+        path = made_package(release_dir, 'ZIP', out_dir, failures)
+        if not path:
             return
         with zipfile.ZipFile(path) as archive:
             names = sorted(n for n in archive.namelist() if not n.endswith('/'))
-            expected = [top + 'README.txt']
+            expected = [top + name for name in ('README.txt', 'LICENSE.txt', 'LICENSE-Boost.txt')]
             for folder, exe in (p.split('=', 1) for p in programs):
                 shipped = {'atcmd.exe': exe,
                            'atcmd-trace.exe': os.path.join(os.path.dirname(exe), 'atcmd-trace.exe')}
@@ -174,8 +193,10 @@ def check_zip(release_dir: str, programs: list, failures: Failures) -> None:
                            '%s does not run atcmd.exe beside it through atcmd-trace.exe' % name)
         if name.endswith('.bat'):
             failures.check(b'if errorlevel' not in text.lower(), '%s uses IF ERRORLEVEL' % name)
-        else:
+        elif name.endswith('README.txt'):
             failures.check(b'start /wait' in text, '%s does not say start /wait' % name)
+        else:
+            failures.check(b'copyright' in text.lower(), '%s says nothing of copyright' % name)
 
 
 def check_man(page: str, failures: Failures) -> None:
@@ -185,6 +206,62 @@ def check_man(page: str, failures: Failures) -> None:
     rendered = run(['man', '--warnings', '-l', page], env=dict(os.environ, MANWIDTH='80', MANPAGER='cat'))
     failures.check(rendered.returncode == 0 and not rendered.stderr and b'EXIT STATUS' in rendered.stdout,
                    'man --warnings:\n' + rendered.stderr.decode())
+
+
+def check_lintian(release_dir: str, failures: Failures) -> None:
+    with tempfile.TemporaryDirectory(prefix='atcmd-lintian-') as out_dir:
+        deb = made_package(release_dir, 'DEB', out_dir, failures)
+        if not deb:
+            return
+        result = run(['lintian', '--no-cfg', '--fail-on', 'error,warning', deb], timeout=300)
+        tags = [line for line in result.stdout.decode().splitlines() if line[:2] in ('E:', 'W:')]
+        failures.check(result.returncode == 0 and not tags, 'lintian (exit %d):\n%s' % (
+            result.returncode, (result.stdout + result.stderr).decode()))
+
+
+def cache_value(tree: str, name: str) -> str:
+    with open(os.path.join(tree, 'CMakeCache.txt')) as cache:
+        for line in cache:
+            if line.startswith(name + ':'):
+                return line.split('=', 1)[1].rstrip('\n')
+    return ''
+
+
+def check_rebuild(release_dir: str, windows: list, failures: Failures) -> None:
+    """The second trees build from a copy of the sources with the first trees'
+    time stamp and maintainer; everything they ship must be the same bytes."""
+    (win_build, win_dir), (other_build, other_dir) = (w.split('=', 1) for w in windows)
+    source = cache_value(release_dir, 'CMAKE_HOME_DIRECTORY')
+    with open(os.path.join(release_dir, 'source-date-epoch')) as f:
+        env = dict(os.environ, SOURCE_DATE_EPOCH=f.read().strip())
+    with tempfile.TemporaryDirectory(prefix='atcmd-rebuild-elsewhere-') as work:
+        copy = os.path.join(work, 'src')
+        shutil.copytree(source, copy, ignore=shutil.ignore_patterns('build', '.git'))
+        steps = [['cmake', '--preset', win_build],
+                 ['cmake', '--build', '--preset', win_build, '-j2', '--target', 'atcmd', 'atcmd-trace'],
+                 ['cmake', '--preset', 'release', '-DATCMD_%s_DIR=%s' % (other_build, other_dir),
+                  '-DATCMD_MAINTAINER=' + cache_value(release_dir, 'ATCMD_MAINTAINER')],
+                 ['cmake', '--build', '--preset', 'release', '-j2', '--target', 'atcmd', 'modemsim']]
+        for step in steps:
+            result = run(step, timeout=900, cwd=copy, env=env)
+            if result.returncode != 0:
+                failures.append('%s failed:\n%s%s' % (' '.join(step), result.stdout.decode()[-3000:],
+                                                       result.stderr.decode()))
+                return
+        second_release = os.path.join(copy, 'build', 'release')
+        second_win = os.path.join(copy, 'build', win_build)
+        pairs = [(os.path.join(release_dir, 'bin', name), os.path.join(second_release, 'bin', name))
+                 for name in ('atcmd', 'modemsim')]
+        pairs += [(os.path.join(win_dir, 'bin', name), os.path.join(second_win, 'bin', name))
+                  for name in ('atcmd.exe', 'atcmd-trace.exe')]
+        for generator in ('DEB', 'ZIP'):
+            first_out, second_out = os.path.join(work, 'first'), os.path.join(work, 'second')
+            first = made_package(release_dir, generator, first_out, failures)
+            second = made_package(second_release, generator, second_out, failures)
+            pairs.append((first, second))
+        for first, second in pairs:
+            failures.check(first and second and filecmp.cmp(first, second, shallow=False),
+                           '%s and %s differ' % (first, second))
 
 
 def main() -> int:
@@ -198,6 +275,8 @@ def main() -> int:
         'deb': lambda: check_deb(target, failures),
         'zip': lambda: check_zip(target, extra, failures),
         'man': lambda: check_man(target, failures),
+        'lintian': lambda: check_lintian(target, failures),
+        'rebuild': lambda: check_rebuild(target, extra, failures),
     }
     if not os.path.exists(target):
         failures.append('%s does not exist: `make test` builds the release tree first' % target)
