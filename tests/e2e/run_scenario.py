@@ -32,6 +32,7 @@ MISSING_PORT = '/dev/atcmd-e2e-no-such-port'
 WINE_START_SECONDS = 2.0
 WINE_START_CPU_SECONDS = 1.0
 RUN_LIMIT_SECONDS = 30
+TRACE_LINES_SHOWN = 200
 
 
 ESCAPES = {'\r': '\\r', '\n': '\\n', '\t': '\\t', '\\': '\\\\'}
@@ -233,7 +234,11 @@ def report(scenario, run: Run, received, modem, failures, command) -> None:
     print('modem received: %r' % (received,))
     print('standard output: %r' % (run.out[:2000],))
     print('trace:')
-    for line in run.trace.splitlines(keepends=True):
+    lines = run.trace.splitlines(keepends=True)
+    if len(lines) > 2 * TRACE_LINES_SHOWN:  # a flood: its ends tell enough
+        skipped = len(lines) - 2 * TRACE_LINES_SHOWN
+        lines = lines[:TRACE_LINES_SHOWN] + ['[%d lines]\n' % skipped] + lines[-TRACE_LINES_SHOWN:]
+    for line in lines:
         print('  ' + escape(line))
     if failures:
         print('program stderr (raw):')
