@@ -3,6 +3,8 @@
 //   args          one debug text per argument: "arg[N]=<argument>\n"
 //   text:S        S, then "\n", as one debug text
 //   wide:S        S, then "\n", through OutputDebugStringW
+//   out:S         S, then "\r\n", written to its standard output (as atcmd
+//                 writes the modem's answer)
 //   long:N        one text of N bytes: LongText(N), as the tests build it
 //   count:N       N texts "text I\n", I = 1..N
 //   raise         an exception that its own handler takes
@@ -155,6 +157,10 @@ int main(int argc, char **argv)
         } else if (Starts(argv[i], "wide:", &value)) {
             std::string text = std::string(value) + "\n";
             OutputDebugStringW(std::wstring(text.begin(), text.end()).c_str());
+        } else if (Starts(argv[i], "out:", &value)) {
+            std::string text = std::string(value) + "\r\n";
+            DWORD written = 0;
+            WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, NULL);
         } else if (Starts(argv[i], "long:", &value)) {
             Trace(LongText(strtoul(value, NULL, 10)));
         } else if (Starts(argv[i], "count:", &value)) {

@@ -109,6 +109,25 @@ private:
     bool ended_ = false;
 };
 
+// The program gets atcmd-trace's own standard handles, as under cmd: its
+// standard output (atcmd's answer) goes, unchanged, where atcmd-trace's
+// goes, written by the program itself, so nothing here can hold it. Named
+// explicitly: a GUI program started without them may get none. A handle
+// that cannot be made inheritable reaches the program as an unusable
+// value, and its writes fail there.
+void PassStandardHandles(STARTUPINFOW &startup)
+{
+    const DWORD kinds[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+    HANDLE *fields[] = {&startup.hStdInput, &startup.hStdOutput, &startup.hStdError};
+    for (int i = 0; i < 3; ++i) {
+        HANDLE handle = GetStdHandle(kinds[i]);
+        if (handle != NULL && handle != INVALID_HANDLE_VALUE)
+            SetHandleInformation(handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+        *fields[i] = handle;
+    }
+    startup.dwFlags |= STARTF_USESTDHANDLES;
+}
+
 }  // namespace
 
 DebuggeeEnd RunDebuggee(std::wstring commandLine, const DebugTextSink &onText)
@@ -116,9 +135,8 @@ DebuggeeEnd RunDebuggee(std::wstring commandLine, const DebugTextSink &onText)
     DebuggeeEnd end;
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
+    PassStandardHandles(startup);
     PROCESS_INFORMATION process = {};
-    // Inherited handles: a console program started this way writes where
-    // atcmd-trace's own output goes, as under cmd.
     if (!CreateProcessW(NULL, &commandLine[0], NULL, NULL, TRUE, DEBUG_ONLY_THIS_PROCESS, NULL, NULL,
                         &startup, &process)) {
         end.startError = GetLastError();
