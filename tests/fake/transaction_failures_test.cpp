@@ -116,9 +116,6 @@ TEST(SerialTransaction, EveryFailurePath)
     const Row rows[] = {
         {"answered", kSerial, With({}, {{"OK\r\n"}}), 1,
          {kStart, kWritten, "wait return 0\n", "read buffer[4]: OK\r\n", "AtCommand() return 1\n"}, {}},
-        // The answer is lost, and the writer's events with it; the verdict stands.
-        {"no thread for standard output", kSerial, With({{Call::GetStdHandle, 1, 1, 0}}, {{"OK\r\n"}}), 1,
-         {kStart, kWritten, "read buffer[4]: OK\r\n", "AtCommand() return 1\n"}, {}},
         {"port does not open", kSerial, With({{Call::CreateFileA, 1, 0, 2}}), -1,
          {kStart, "can not open COM3, error: 2\n", "AtCommand() return -1\n"}, {}},
         {"time-outs refused", kSerial, With({{Call::SetCommTimeouts, 1, FALSE, 22}}), -1,
@@ -160,6 +157,29 @@ TEST(SerialTransaction, EveryFailurePath)
     };
     for (const Row &row : rows)
         Check(row);
+}
+
+// Standard output without a writer for it: the answer is lost, and what was
+// made for the writer is released; the verdict stands. The writer is the
+// process's, so each row runs in a process of its own.
+TEST(AnswerOutputDeathTest, LostWhenItsWriterCannotStart)
+{
+    const std::vector<std::string> answered = {kWritten, "read buffer[4]: OK\r\n", "AtCommand() return 1\n"};
+    const Row rows[] = {
+        {"no thread", kSerial, With({{Call::GetStdHandle, 1, 1, 0}}, {{"OK\r\n"}}), 1, answered, {}},
+        // The port's read and write took the first two events.
+        {"no event", kSerial, With({{Call::GetStdHandle, 1, 1, 0}, {Call::CreateEventA, 3, 0, 8}}, {{"OK\r\n"}}),
+         1, answered, {}},
+    };
+    for (const Row &row : rows) {
+        EXPECT_EXIT(
+            {
+                Check(row);
+                exit(testing::Test::HasFailure() ? 1 : 0);
+            },
+            testing::ExitedWithCode(0), "")
+            << row.name;
+    }
 }
 
 struct FatalRow {
