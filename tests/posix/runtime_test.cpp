@@ -1,4 +1,5 @@
-// Events, waits without I/O, the tick count and debug output.
+// Events, waits without I/O, threads, the tick count, debug output and
+// standard output.
 #include <cerrno>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -33,6 +34,56 @@ TEST(Events, WaitWithoutIoSleepsOrRefusesToHang)
     EXPECT_EQ(WaitForSingleObject(event, INFINITE), WAIT_FAILED);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(EDEADLK));
     CloseHandle(event);
+}
+
+DWORD WINAPI SetLater(LPVOID event)
+{
+    Sleep(50);
+    CRITICAL_SECTION section;
+    InitializeCriticalSection(&section);
+    EnterCriticalSection(&section);
+    EnterCriticalSection(&section);  // its owner may enter again
+    SetEvent(static_cast<HANDLE>(event));
+    LeaveCriticalSection(&section);
+    LeaveCriticalSection(&section);
+    DeleteCriticalSection(&section);
+    return 0;
+}
+
+// With another thread running, an infinite wait is no dead end: the event
+// that thread sets ends it.
+TEST(Events, SetByAnotherThreadEndsTheWait)
+{
+    HANDLE event = CreateEventA(NULL, FALSE, FALSE, NULL);
+    HANDLE thread = CreateThread(NULL, 0, SetLater, event, 0, NULL);
+    ASSERT_NE(thread, (HANDLE)NULL);
+    EXPECT_EQ(WaitForSingleObject(event, INFINITE), WAIT_OBJECT_0);
+    EXPECT_TRUE(CloseHandle(thread));
+    CloseHandle(event);
+}
+
+// A redirected standard output takes every byte; one whose reader is gone
+// fails the write (EPIPE), and the process lives on.
+TEST(StandardOutput, WritesEverythingOrFailsWhenTheReaderIsGone)
+{
+    HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    ASSERT_NE(output, (HANDLE)NULL);
+    int saved = dup(STDOUT_FILENO);
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    dup2(ends[1], STDOUT_FILENO);
+    DWORD written = 0;
+    EXPECT_TRUE(WriteFile(output, "AT\r\r\nOK\r\n", 9, &written, NULL));
+    EXPECT_EQ(written, 9u);
+    char got[16] = {};
+    EXPECT_EQ(read(ends[0], got, sizeof got), 9);
+    close(ends[0]);
+    EXPECT_FALSE(WriteFile(output, "lost", 4, &written, NULL));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(EPIPE));
+    dup2(saved, STDOUT_FILENO);
+    close(saved);
+    close(ends[1]);
+    EXPECT_EQ(GetStdHandle(STD_OUTPUT_HANDLE), output);
 }
 
 TEST(DebugOutput, WritesTheTextUnchanged)
