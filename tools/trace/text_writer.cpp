@@ -9,11 +9,10 @@ struct TextWriter::State {
 
     HANDLE output;
     SRWLOCK lock = SRWLOCK_INIT;
-    CONDITION_VARIABLE changed = CONDITION_VARIABLE_INIT;  // a text added or written, or closing
+    CONDITION_VARIABLE changed = CONDITION_VARIABLE_INIT;  // a text added or written
     std::deque<std::string> queue;
     std::size_t queuedBytes = 0;
     bool writing = false;           // the thread holds a text it has not written yet
-    bool closing = false;
     unsigned long long dropped = 0;
     unsigned long long written = 0; // texts whose write has ended, well or not
 };
@@ -44,12 +43,11 @@ HANDLE TextWriter::Start(const std::shared_ptr<State> &state)
     return thread;
 }
 
-TextWriter::~TextWriter()
-{
-    LockGuard guard(state_->lock);
-    state_->closing = true;
-    WakeAllConditionVariable(&state_->changed);
-}
+// The thread is not ended: it waits, or is held in a write, until the
+// process ends. A thread that returned could end the process with its own
+// exit code 0 if it were the last one left while the process ends (seen
+// with Wine 10: atcmd-trace's exit code lost).
+TextWriter::~TextWriter() = default;
 
 void TextWriter::Add(std::string text)
 {
@@ -102,10 +100,8 @@ DWORD WINAPI TextWriter::Run(LPVOID parameter)
     State &state = **owner;
     LockGuard guard(state.lock);
     for (;;) {
-        while (state.queue.empty() && !state.closing)
+        while (state.queue.empty())
             SleepConditionVariableSRW(&state.changed, &state.lock, INFINITE, 0);
-        if (state.queue.empty())
-            return 0;
         std::string text = std::move(state.queue.front());
         state.queue.pop_front();
         state.queuedBytes -= text.size();
