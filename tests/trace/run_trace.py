@@ -164,7 +164,7 @@ def texts_also_on_debug_channel(w, bin_dir: str) -> List[str]:
 # A modem that answers any command with +CREG lines, as fast as it can.
 FLOOD_SCRIPT = 'expect *\nflood 1000000000 \\r\\n+CREG: 2,1,"1234","001122BB"\\r\\n\n'
 FLOOD_ARGS = ['/cmd', 'AT+CREG?', '/resp', '^NEVER$', '/timeout', '2000']
-# The time limit, the output's 250 ms after the end, and slack for a shared
+# The time limit, the output's 250 ms for a write after the end, and slack for a shared
 # machine (seen here: the program ends after 2.02 to 2.08 s, atcmd-trace 0.25
 # s later).
 FLOOD_SECONDS = 3.0

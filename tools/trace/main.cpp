@@ -30,7 +30,7 @@ const char kUsage[] =
     "The program never waits for the output: texts that standard output does\r\n"
     "not take in time (1 MiB already waiting) are dropped, and the last line\r\n"
     "counts them. Once the program has ended, the output gets up to 250 ms\r\n"
-    "without a text written, and 1 s in all, to take what is left.\r\n"
+    "for a write, and 2 s in all, to take what is left.\r\n"
     "\r\n"
     "  /t  put the milliseconds since the start before each text: \"[    15 ms] \"\r\n"
     "\r\n"

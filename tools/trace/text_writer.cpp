@@ -13,8 +13,8 @@ struct TextWriter::State {
     std::deque<std::string> queue;
     std::size_t queuedBytes = 0;
     bool writing = false;           // the thread holds a text it has not written yet
+    ULONGLONG writeStarted = 0;     // when it began writing that text
     unsigned long long dropped = 0;
-    unsigned long long written = 0; // texts whose write has ended, well or not
 };
 
 namespace {
@@ -71,18 +71,12 @@ unsigned long long TextWriter::Finish()
 {
     State &state = *state_;
     LockGuard guard(state.lock);
-    ULONGLONG start = GetTickCount64();
-    ULONGLONG lastWrite = start;
-    unsigned long long writtenBefore = state.written;
+    ULONGLONG finishEnd = GetTickCount64() + kFinishMilliseconds;
     while (!state.queue.empty() || state.writing) {
         ULONGLONG now = GetTickCount64();
-        if (state.written != writtenBefore) {
-            writtenBefore = state.written;
-            lastWrite = now;
-        }
-        ULONGLONG stallEnd = lastWrite + kStallMilliseconds;
-        ULONGLONG finishEnd = start + kFinishMilliseconds;
-        ULONGLONG end = stallEnd < finishEnd ? stallEnd : finishEnd;
+        ULONGLONG end = finishEnd;
+        if (state.writing && state.writeStarted + kStallMilliseconds < end)
+            end = state.writeStarted + kStallMilliseconds;
         if (now >= end)
             break;
         SleepConditionVariableSRW(&state.changed, &state.lock, static_cast<DWORD>(end - now), 0);
@@ -106,11 +100,12 @@ DWORD WINAPI TextWriter::Run(LPVOID parameter)
         state.queue.pop_front();
         state.queuedBytes -= text.size();
         state.writing = true;
+        state.writeStarted = GetTickCount64();
+        WakeAllConditionVariable(&state.changed);
         ReleaseSRWLockExclusive(&state.lock);
         bool whole = WriteText(state.output, text);
         AcquireSRWLockExclusive(&state.lock);
         state.writing = false;
-        ++state.written;
         if (!whole)
             ++state.dropped;
         WakeAllConditionVariable(&state.changed);

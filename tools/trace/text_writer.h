@@ -15,10 +15,12 @@ public:
     // The queue holds at most this many bytes of texts; an empty queue
     // takes one text of any size.
     static const std::size_t kQueueBytes = 1u << 20;
-    // Finish() stops waiting once this long passes without a text written,
-    // and after kFinishMilliseconds in all.
+    // Finish() stops waiting once one write has taken this long (the
+    // output does not take it), and after kFinishMilliseconds in all. A
+    // text waiting for the thread to be scheduled is no stall: on a busy
+    // machine that takes long too.
     static const DWORD kStallMilliseconds = 250;
-    static const DWORD kFinishMilliseconds = 1000;
+    static const DWORD kFinishMilliseconds = 2000;
 
     explicit TextWriter(HANDLE output);
     ~TextWriter();
