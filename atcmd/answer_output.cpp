@@ -3,6 +3,8 @@
 #include <memory>
 #include <string>
 
+#include "write_all.h"
+
 namespace {
 
 // Takes the bytes from the transaction and writes them from its own thread.
@@ -69,7 +71,7 @@ private:
             WaitForSingleObject(handedOver_, INFINITE);
             while (TakeHeld(taken)) {
                 // A failed write (the reader is gone) drops this and the rest.
-                broken_ = broken_ || !WriteAll(taken);
+                broken_ = broken_ || !WriteAll(output_, taken.data(), taken.size());
             }
         }
     }
@@ -85,19 +87,6 @@ private:
             SetEvent(allWritten_);
         LeaveCriticalSection(&lock_);
         return !taken.empty();
-    }
-
-    bool WriteAll(const std::string &bytes)
-    {
-        DWORD at = 0;
-        while (at < bytes.size()) {
-            DWORD written = 0;
-            if (!WriteFile(output_, bytes.data() + at, static_cast<DWORD>(bytes.size() - at), &written, NULL) ||
-                written == 0)
-                return false;
-            at += written;
-        }
-        return true;
     }
 
     HANDLE output_;

@@ -1,18 +1,10 @@
 #include "text_output.h"
 
+#include "write_all.h"
+
 bool WriteText(HANDLE handle, const std::string &text)
 {
-    const char *at = text.data();
-    std::string::size_type left = text.size();
-    while (left > 0) {
-        DWORD piece = left > 0x10000000 ? 0x10000000 : static_cast<DWORD>(left);
-        DWORD written = 0;
-        if (!WriteFile(handle, at, piece, &written, NULL) || written == 0)
-            return false;
-        at += written;
-        left -= written;
-    }
-    return true;
+    return WriteAll(handle, text.data(), text.size());
 }
 
 std::string Narrow(const std::wstring &text)
