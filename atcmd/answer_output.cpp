@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "handle_guard.h"
 #include "write_all.h"
 
 namespace {
@@ -12,28 +13,21 @@ namespace {
 // thread may still be in a write that a stalled reader holds.
 class AnswerWriter {
 public:
-    explicit AnswerWriter(HANDLE output) : output_(output)
+    explicit AnswerWriter(HANDLE output)
+        : output_(output), handedOver_(CreateEventA(NULL, FALSE, FALSE, NULL)),
+          allWritten_(CreateEventA(NULL, TRUE, TRUE, NULL))
     {
         InitializeCriticalSection(&lock_);
-        handedOver_ = CreateEventA(NULL, FALSE, FALSE, NULL);
-        allWritten_ = CreateEventA(NULL, TRUE, TRUE, NULL);
     }
     // Only for a writer whose thread never started.
-    ~AnswerWriter()
-    {
-        if (handedOver_ != NULL)
-            CloseHandle(handedOver_);
-        if (allWritten_ != NULL)
-            CloseHandle(allWritten_);
-        DeleteCriticalSection(&lock_);
-    }
+    ~AnswerWriter() { DeleteCriticalSection(&lock_); }
     AnswerWriter(const AnswerWriter &) = delete;
     AnswerWriter &operator=(const AnswerWriter &) = delete;
 
     // Starts the thread; false when it or its events could not be made.
     bool Start()
     {
-        if (handedOver_ == NULL || allWritten_ == NULL)
+        if (handedOver_.get() == NULL || allWritten_.get() == NULL)
             return false;
         HANDLE thread = CreateThread(NULL, 0, Run, this, 0, NULL);
         if (thread == NULL)
@@ -49,13 +43,13 @@ public:
             cut_ = true;
         } else {
             held_.append(bytes, count);
-            ResetEvent(allWritten_);
-            SetEvent(handedOver_);
+            ResetEvent(allWritten_.get());
+            SetEvent(handedOver_.get());
         }
         LeaveCriticalSection(&lock_);
     }
 
-    void WaitUntilWritten(DWORD milliseconds) { WaitForSingleObject(allWritten_, milliseconds); }
+    void WaitUntilWritten(DWORD milliseconds) { WaitForSingleObject(allWritten_.get(), milliseconds); }
 
 private:
     static DWORD WINAPI Run(LPVOID writer)
@@ -68,7 +62,7 @@ private:
     {
         std::string taken;
         for (;;) {
-            WaitForSingleObject(handedOver_, INFINITE);
+            WaitForSingleObject(handedOver_.get(), INFINITE);
             while (TakeHeld(taken)) {
                 // A failed write (the reader is gone) drops this and the rest.
                 broken_ = broken_ || !WriteAll(output_, taken.data(), taken.size());
@@ -84,15 +78,15 @@ private:
         taken.clear();
         taken.swap(held_);
         if (taken.empty())
-            SetEvent(allWritten_);
+            SetEvent(allWritten_.get());
         LeaveCriticalSection(&lock_);
         return !taken.empty();
     }
 
     HANDLE output_;
+    HandleGuard handedOver_;  // auto-reset: bytes are waiting
+    HandleGuard allWritten_;  // manual-reset: nothing is waiting or being written
     CRITICAL_SECTION lock_;
-    HANDLE handedOver_;  // auto-reset: bytes are waiting
-    HANDLE allWritten_;  // manual-reset: nothing is waiting or being written
     std::string held_;
     bool cut_ = false;
     bool broken_ = false;
