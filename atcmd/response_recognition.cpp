@@ -94,8 +94,11 @@ int ScanResponseLines(ResponseStream &stream, const ExpectedResponse &expected, 
         LineView line = NextLine(text, consumed);
         std::string_view whole(text.data() + line.begin, line.end - line.begin);
         std::string_view examined = TrimLineEnd(whole);
+        // Only a piece of an over-long line is searched past its end.
         std::string_view searchedForError =
-            TrimLineEnd(std::string_view(text.data() + line.begin, line.errorEnd - line.begin));
+            line.errorEnd == line.end
+                ? examined
+                : TrimLineEnd(std::string_view(text.data() + line.begin, line.errorEnd - line.begin));
         if (searchedForError.find(kErrorToken) != std::string_view::npos) {
             DebugTrace("read ERROR result");
             return kScanError;
