@@ -39,11 +39,11 @@ bool Event::TakeLocked()
 bool Event::WaitToTake(DWORD milliseconds)
 {
     std::unique_lock<std::mutex> hold(mutex_);
-    if (milliseconds == INFINITE) {
-        set_.wait(hold, [this] { return signalled_; });
-        return TakeLocked();
-    }
-    set_.wait_for(hold, std::chrono::milliseconds(milliseconds), [this] { return signalled_; });
+    auto set = [this] { return signalled_; };
+    if (milliseconds == INFINITE)
+        set_.wait(hold, set);
+    else
+        set_.wait_for(hold, std::chrono::milliseconds(milliseconds), set);
     return TakeLocked();
 }
 
