@@ -5,9 +5,24 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "fd_guard.h"
 #include "win32_posix.h"
 
 namespace {
+
+// `fd` stands in for the standard stream `stream` while this lives; then the
+// stream is put back, also when an assertion ends the test early.
+class Redirected {
+public:
+    Redirected(int stream, int fd) : stream_(stream), saved_(dup(stream)) { dup2(fd, stream); }
+    ~Redirected() { dup2(saved_.get(), stream_); }
+    Redirected(const Redirected &) = delete;
+    Redirected &operator=(const Redirected &) = delete;
+
+private:
+    int stream_;
+    FdGuard saved_;
+};
 
 TEST(Events, ManualStaysSignalledAutoIsTakenByAWait)
 {
@@ -68,21 +83,20 @@ TEST(StandardOutput, WritesEverythingOrFailsWhenTheReaderIsGone)
 {
     HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
     ASSERT_NE(output, (HANDLE)NULL);
-    int saved = dup(STDOUT_FILENO);
     int ends[2];
     ASSERT_EQ(pipe(ends), 0);
-    dup2(ends[1], STDOUT_FILENO);
-    DWORD written = 0;
-    EXPECT_TRUE(WriteFile(output, "AT\r\r\nOK\r\n", 9, &written, NULL));
-    EXPECT_EQ(written, 9u);
-    char got[16] = {};
-    EXPECT_EQ(read(ends[0], got, sizeof got), 9);
-    close(ends[0]);
-    EXPECT_FALSE(WriteFile(output, "lost", 4, &written, NULL));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(EPIPE));
-    dup2(saved, STDOUT_FILENO);
-    close(saved);
-    close(ends[1]);
+    FdGuard reader(ends[0]), writer(ends[1]);
+    {
+        Redirected redirected(STDOUT_FILENO, writer.get());
+        DWORD written = 0;
+        EXPECT_TRUE(WriteFile(output, "AT\r\r\nOK\r\n", 9, &written, NULL));
+        EXPECT_EQ(written, 9u);
+        char got[16] = {};
+        EXPECT_EQ(read(reader.get(), got, sizeof got), 9);
+        reader.Reset();
+        EXPECT_FALSE(WriteFile(output, "lost", 4, &written, NULL));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(EPIPE));
+    }
     EXPECT_EQ(GetStdHandle(STD_OUTPUT_HANDLE), output);
 }
 
@@ -104,27 +118,21 @@ class DebugOutputNobodyTakes : public testing::TestWithParam<Reader> {};
 
 TEST_P(DebugOutputNobodyTakes, IsDroppedWithoutWaiting)
 {
-    int saved = dup(STDERR_FILENO);
     int ends[2];
     ASSERT_EQ(pipe(ends), 0);
+    FdGuard reader(ends[0]), writer(ends[1]);
     if (GetParam() == Reader::Gone) {
-        close(ends[0]);
-        ends[0] = -1;
+        reader.Reset();
     } else {
         // Filled without blocking, then made blocking again, as a shell's pipe is.
-        fcntl(ends[1], F_SETFL, O_NONBLOCK);
-        while (write(ends[1], "full", 4) == 4) {
+        fcntl(writer.get(), F_SETFL, O_NONBLOCK);
+        while (write(writer.get(), "full", 4) == 4) {
         }
-        fcntl(ends[1], F_SETFL, 0);
+        fcntl(writer.get(), F_SETFL, 0);
     }
-    dup2(ends[1], STDERR_FILENO);
-    close(ends[1]);
+    Redirected redirected(STDERR_FILENO, writer.get());
     OutputDebugStringA("nobody listens\n");
     OutputDebugStringA("nobody listens either\n");
-    dup2(saved, STDERR_FILENO);
-    close(saved);
-    if (ends[0] >= 0)
-        close(ends[0]);
 }
 
 INSTANTIATE_TEST_SUITE_P(DebugOutput, DebugOutputNobodyTakes, testing::Values(Reader::Gone, Reader::Stalled),
