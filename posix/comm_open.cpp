@@ -99,9 +99,12 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
     }
     RememberPort(fd.get(), found);
     auto port = std::make_unique<CommPort>(fd.release(), found);
-    if (int error = ExcludeOpeners(port->fd()))
-        return Fail(error);
+    // Raw before anything else: a USB modem's queued output arrives the
+    // moment the port opens, and while the line discipline still echoes it
+    // goes back to the modem. Windows' drivers never echo.
     if (int error = MakeRaw(port->fd(), found))
+        return Fail(error);
+    if (int error = ExcludeOpeners(port->fd()))
         return Fail(error);
     return RegisterObject(std::move(port));
 }
