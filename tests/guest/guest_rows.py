@@ -1,0 +1,83 @@
+"""The guest's rows: the end-to-end scenarios on the kernel's real serial
+drivers, plus the few cases only a real driver shows.
+
+Every e2e row runs on /dev/ttyACM0 (cdc_acm, the modem played on the USB
+gadget's /dev/ttyGS0) unless PTY_ONLY says why it cannot; UART_ROWS run on
+/dev/ttyS1 (the 8250 driver) too, the modem on /dev/ttyS2 wired to it.
+"""
+
+from dataclasses import dataclass
+from typing import List
+
+import scenarios
+from scenarios import AT, Scenario, answer_with, send
+
+# e2e rows whose subject only a pty has.
+CLOSED_IS_NO_HANG_UP = ('closing the modem\'s end of a USB or UART line is no hang-up '
+                        '(modem_reset_mid_answer unplugs the gadget instead)')
+PTY_ONLY = {
+    'hang_up_during_read': CLOSED_IS_NO_HANG_UP,
+    'answer_then_hang_up': CLOSED_IS_NO_HANG_UP,
+    # Seen: the close of /dev/ttyACM0 then waits the driver's closing_wait
+    # (30 s) for the output the modem never took, and the link stays stalled
+    # for the rows after it.
+    'modem_reads_nothing': 'cdc_acm holds the close 30 s for output a deaf modem never takes, '
+                           'and the link stays stalled after (dsr_low_holds_the_write holds the write instead)',
+}
+UART_ROWS = ['worked_example', 'error_answer', 'ok_split_in_two_reads', 'stale_ok_from_earlier_run',
+             'queued_output_not_echoed']
+
+
+@dataclass
+class GuestRow:
+    scenario: Scenario
+    setup: str = 'now'      # now | late | reset | replug, as init.sh's `row` takes it
+    repeat: int = 1         # runs, until one does not pass
+
+
+CSQ = b'\r\n+CSQ: 20,99\r\n'
+LONG_LINE = b'\r\n' + b'x' * 65536 + b'\r\n\r\nOK\r\n'
+GUEST_ONLY = [
+    # The modem resets mid-answer: its port vanishes under the pending read.
+    GuestRow(Scenario(
+        'modem_reset_mid_answer', ['/port', '{port}', '/cmd', 'AT+CSQ', '/resp', '^OK$', '/timeout', '5000'], -1,
+        script='expect AT+CSQ\n' + send(CSQ) + 'silence\n', answer=CSQ,
+        traces=['read buffer[%d]' % len(CSQ), 'AtCommand() return -1\n'], elapsed=(0.9, 2.5)), setup='reset'),
+    # Nobody on the modem's side: DSR is low and the write is held for its
+    # 5 s, whatever the time limit says.
+    GuestRow(Scenario(
+        'dsr_low_holds_the_write', AT + ['/resp', 'OK', '/timeout', '1000'], -1, port='none',
+        traces=['write less bytes to serial, required(4), ret(0)', 'AtCommand() return -1\n'],
+        elapsed=(4.9, 6.5))),
+    GuestRow(Scenario(
+        'dsr_rising_during_the_write', AT + ['/resp', 'OK', '/timeout', '3000'], 1, received=b'AT\r\n',
+        traces=['write at command succeeded.\n', 'AtCommand() return 1\n'], elapsed=(0.9, 3.0)), setup='late'),
+    # Output the modem queued before the run comes in at the open; none of
+    # it may go back to the modem.
+    GuestRow(Scenario(
+        'queued_output_not_echoed', AT + ['/resp', 'OK', '/timeout', '3000'], 1,
+        modem_args=['--stale', '\\r\\n+CREG: 1\\r\\n' + 'x' * 80], received=b'AT\r\n',
+        traces=['AtCommand() return 1\n'])),
+    GuestRow(Scenario(
+        'line_of_64_kib_then_ok', AT + ['/resp', '^OK$', '/timeout', '10000'], 1,
+        script=answer_with(LONG_LINE), answer=LONG_LINE, elapsed=(0.0, 8.0))),
+    GuestRow(Scenario(
+        'repeated_runs', AT + ['/resp', '^OK$', '/timeout', '3000'], 1,
+        traces=['AtCommand() return 1\n']), repeat=200),
+]
+
+
+def rows():
+    """(test name, line, GuestRow or the reason it is skipped)."""
+    table = [(s.name, GuestRow(s, setup='replug' if s.script and 'flood' in s.script else 'now'))
+             for s in scenarios.SCENARIOS] + [(r.scenario.name, r) for r in GUEST_ONLY]
+    out = [('acm.' + name, 'acm', PTY_ONLY.get(name, row)) for name, row in table]
+    out += [('uart.' + name, 'uart', row) for name, row in table if name in UART_ROWS]
+    return out
+
+
+def find(name: str):
+    for test, line, row in rows():
+        if test == name:
+            return line, row
+    raise KeyError(name)
