@@ -7,7 +7,9 @@
 #   install-deps.sh test     also the Windows cross compilers (x86, x64), the
 #                            32-bit and 64-bit Wine, and what the tests use
 #                            (mandoc and man-db: the man page checks,
-#                            lintian: the package check)
+#                            lintian: the package check; qemu-system-x86
+#                            and busybox-static: the guest layer, whose
+#                            kernel scripts/guest-kernel.sh fetches)
 #   install-deps.sh coverage the native packages and gcovr (make coverage)
 set -euo pipefail
 
@@ -43,7 +45,7 @@ want=(cmake make g++ pkg-config libgtest-dev "$boost" python3 dpkg-dev file git)
 if [ "${1:-native}" = test ]; then
     want+=(g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64
            binutils-mingw-w64-x86-64 python3-pefile wine wine32:i386 wine64
-           mandoc man-db lintian)
+           mandoc man-db lintian qemu-system-x86 busybox-static)
 fi
 if [ "${1:-native}" = coverage ]; then
     want+=(gcovr)

@@ -1,9 +1,11 @@
 """The guest's rows: the end-to-end scenarios on the kernel's real serial
 drivers, plus the few cases only a real driver shows.
 
-Every e2e row runs on /dev/ttyACM0 (cdc_acm, the modem played on the USB
-gadget's /dev/ttyGS0) unless PTY_ONLY says why it cannot; UART_ROWS run on
-/dev/ttyS1 (the 8250 driver) too, the modem on /dev/ttyS2 wired to it.
+Every e2e row runs on /dev/ttyACM0 or /dev/ttyACM1 (cdc_acm, the modem
+played on the USB gadget's /dev/ttyGS0 or /dev/ttyGS1) unless PTY_ONLY says
+why it cannot; UART_ROWS run on /dev/ttyS1 (the 8250 driver) too, the
+modem on /dev/ttyS2 wired to it. The repeated runs have /dev/ttyACM2 and
+the UART.
 """
 
 from dataclasses import dataclass
@@ -31,7 +33,7 @@ UART_ROWS = ['worked_example', 'error_answer', 'ok_split_in_two_reads', 'stale_o
 @dataclass
 class GuestRow:
     scenario: Scenario
-    setup: str = 'now'      # now | late | reset | replug, as init.sh's `row` takes it
+    setup: str = 'now'      # now | late | reset, as init.sh's `row` takes it
     repeat: int = 1         # runs, until one does not pass
 
 
@@ -61,18 +63,31 @@ GUEST_ONLY = [
     GuestRow(Scenario(
         'line_of_64_kib_then_ok', AT + ['/resp', '^OK$', '/timeout', '10000'], 1,
         script=answer_with(LONG_LINE), answer=LONG_LINE, elapsed=(0.0, 8.0))),
+    # 100 on the USB line and 100 on the UART, at the same time.
     GuestRow(Scenario(
         'repeated_runs', AT + ['/resp', '^OK$', '/timeout', '3000'], 1,
-        traces=['AtCommand() return 1\n']), repeat=200),
+        traces=['AtCommand() return 1\n']), repeat=100),
 ]
 
 
 def rows():
-    """(test name, line, GuestRow or the reason it is skipped)."""
-    table = [(s.name, GuestRow(s, setup='replug' if s.script and 'flood' in s.script else 'now'))
-             for s in scenarios.SCENARIOS] + [(r.scenario.name, r) for r in GUEST_ONLY]
-    out = [('acm.' + name, 'acm', PTY_ONLY.get(name, row)) for name, row in table]
-    out += [('uart.' + name, 'uart', row) for name, row in table if name in UART_ROWS]
+    """(test name, line, GuestRow or the reason it is skipped). The e2e rows
+    share out between the two ACM lines, which run side by side; a row that
+    unplugs the gadget runs on its own, last."""
+    out = []
+    for index, scenario in enumerate(scenarios.SCENARIOS):
+        row = PTY_ONLY.get(scenario.name, GuestRow(scenario))
+        out.append(('acm.' + scenario.name, 'acm%d' % (index % 2), row))
+        if scenario.name in UART_ROWS:
+            out.append(('uart.' + scenario.name, 'uart', row))
+    for row in GUEST_ONLY:
+        name = row.scenario.name
+        if row.repeat > 1:  # on lines of their own, side by side
+            out += [('acm.' + name, 'acm2', row), ('uart.' + name, 'uart', row)]
+            continue
+        out.append(('acm.' + name, 'last' if row.setup == 'reset' else 'acm%d' % (len(out) % 2), row))
+        if name in UART_ROWS:
+            out.append(('uart.' + name, 'uart', row))
     return out
 
 

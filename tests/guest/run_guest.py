@@ -44,7 +44,10 @@ BOOT_LIMIT_SECONDS = 300
 # time bounds get this much more.
 GUEST_START_SECONDS = 1.0
 # Where each line's program port and modem are, in the guest.
-LINES = {'acm': ('/dev/ttyACM0', '/dev/ttyGS0'), 'uart': ('/dev/ttyS1', '/dev/ttyS2')}
+# `last` runs after the others, on its own.
+LINES = {'acm0': ('/dev/ttyACM0', '/dev/ttyGS0'), 'acm1': ('/dev/ttyACM1', '/dev/ttyGS1'),
+         'acm2': ('/dev/ttyACM2', '/dev/ttyGS2'), 'uart': ('/dev/ttyS1', '/dev/ttyS2'),
+         'last': ('/dev/ttyACM0', '/dev/ttyGS0')}
 SKIPPED_FILE = 'skipped.txt'
 
 
@@ -116,11 +119,12 @@ def boot(options) -> int:
         with open(os.path.join(options.results, SKIPPED_FILE), 'w') as f:
             f.write(reason)
         return wine.skip(reason)
-    extra, calls = {}, []
+    extra, calls = {}, {line: '' for line in LINES}
     for name, line, row in guest_rows.rows():
         if not isinstance(row, str) and re.search(options.only, name):
-            calls.append(row_call(name, line, row, extra))
-    extra['rows.sh'] = ('\n'.join(calls) + '\n').encode()
+            calls[line] += row_call(name, line, row, extra) + '\n'
+    for line, text in calls.items():
+        extra['lines/%s.sh' % line] = text.encode()
     work = os.path.join(options.results, 'boot')
     os.makedirs(work)
     initrd = os.path.join(work, 'initrd.cpio')
