@@ -26,8 +26,11 @@ PTY_ONLY = {
     'modem_reads_nothing': 'cdc_acm holds the close 30 s for output a deaf modem never takes, '
                            'and the link stays stalled after (dsr_low_holds_the_write holds the write instead)',
 }
-UART_ROWS = ['worked_example', 'error_answer', 'ok_split_in_two_reads', 'stale_ok_from_earlier_run',
-             'queued_output_not_echoed']
+# Not stale_ok_from_earlier_run: while the UART is closed QEMU holds the
+# modem's bytes back (as a modem does when RTS/CTS flow control is on), and
+# they arrive after the purge, sometimes all of them (seen: "K\r\n" of
+# "\r\nOK\r\n" on standard output).
+UART_ROWS = ['worked_example', 'error_answer', 'ok_split_in_two_reads', 'queued_output_not_echoed']
 
 
 @dataclass

@@ -52,9 +52,10 @@ class Archive:
 
 
 def add_program(archive: Archive, program: str, path: str) -> None:
-    """The program and the shared libraries ldd names for it, at their paths."""
+    """The program and the shared libraries ldd names for it (none for a
+    static one), at their paths."""
     archive.copy(program, path)
-    listing = subprocess.run(['ldd', program], capture_output=True, text=True, check=True).stdout
+    listing = subprocess.run(['ldd', program], capture_output=True, text=True).stdout
     for library in re.findall(r'(/\S+) \(0x', listing):
         archive.copy(os.path.realpath(library), library)
 
@@ -108,9 +109,8 @@ def build(kernel_root: str, busybox: str, programs: dict, init: str, extra: dict
     archive = Archive()
     for path in ('dev', 'proc', 'sys', 'tmp', 'bin'):
         archive.directory(path)
-    archive.copy(busybox, 'bin/busybox')
     archive.copy(init, 'init')
-    for path, program in programs.items():
+    for path, program in dict(programs, **{'bin/busybox': busybox}).items():
         add_program(archive, program, path)
     modules_dir = os.path.join(kernel_root, 'lib', 'modules')
     order = load_order(modules_dir)

@@ -129,7 +129,7 @@ def boot(options) -> int:
     os.makedirs(work)
     initrd = os.path.join(work, 'initrd.cpio')
     with open(initrd, 'wb') as f:
-        f.write(initramfs.build(os.path.join(os.path.dirname(os.path.dirname(kernel))), BUSYBOX,
+        f.write(initramfs.build(os.path.dirname(os.path.dirname(kernel)), BUSYBOX,
                                 {'bin/atcmd': options.exe, 'bin/modemsim': options.modemsim},
                                 os.path.join(HERE, 'init.sh'), extra))
     start = time.monotonic()
@@ -182,7 +182,8 @@ def check_row(options) -> int:
     if runs != row.repeat and not failures:
         failures.append('%d of %d runs' % (runs, row.repeat))
     print('line: %s, run %d of %d' % (port, runs, row.repeat))
-    run_scenario.report(scenario, run, received, None, failures, ['atcmd'] + scenario.args)
+    run_scenario.report(scenario, run, received, None, failures,
+                        ['atcmd'] + [a.replace('{port}', port) for a in scenario.args])
     if failures:
         print('modemsim stderr:\n' + read(folder, 'modem.err').decode('latin-1'))
     return 1 if failures else 0
