@@ -24,12 +24,12 @@ const int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 // Async-signal-safe: system calls only. Only output still queued in the
 // driver is discarded (a pty queues none: what it took has left). Echo is
-// never put back: a USB tty starts with it on, and serial drivers keep a
-// port's settings from one open to the next, so a port left echoing would
-// send a modem's queued output straight back to it when the next run
-// opens it, before that run can go raw. Windows has no echo at all; ECHO
-// and ECHONL are the flags that send anything, the other echo flags only
-// shape what ECHO sends.
+// never put back: a USB tty or UART starts with it on, and serial drivers
+// keep a port's settings from one open to the next, so a port left echoing
+// would send a modem's queued output straight back to it while the next
+// run is still inside open(), before any program can go raw. Windows has
+// no echo at all; ECHO and ECHONL are the flags that send anything, the
+// other echo flags only shape what ECHO sends.
 void PutBack(int fd, const termios &found)
 {
     if (QueuedOutput(fd) > 0)

@@ -58,7 +58,10 @@ GUEST_ONLY = [
         'dsr_rising_during_the_write', AT + ['/resp', 'OK', '/timeout', '3000'], 1, received=b'AT\r\n',
         traces=['write at command succeeded.\n', 'AtCommand() return 1\n'], elapsed=(0.9, 3.0)), setup='late'),
     # Output the modem queued before the run comes in at the open; none of
-    # it may go back to the modem.
+    # it may go back to the modem. It follows other rows on its line, as a
+    # real port has been opened before (what comes inside the very first
+    # open() of a port whose driver starts with echo on is echoed before
+    # any program can go raw: seen here).
     GuestRow(Scenario(
         'queued_output_not_echoed', AT + ['/resp', 'OK', '/timeout', '3000'], 1,
         modem_args=['--stale', '\\r\\n+CREG: 1\\r\\n' + 'x' * 80], received=b'AT\r\n',
