@@ -1,6 +1,6 @@
 // Leaves a terminal as it was found when the program lets go of it, echo
-// excepted (it stays off): at its close, and when SIGINT, SIGTERM or SIGHUP
-// ends the process.
+// excepted (it stays off): at its close, and when SIGINT, SIGTERM, SIGHUP or
+// SIGQUIT ends the process.
 #pragma once
 
 #include <termios.h>

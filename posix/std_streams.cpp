@@ -19,13 +19,13 @@ HANDLE GetStdHandle(DWORD which)
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
-    static HANDLE output = NULL;
-    if (output == NULL && fcntl(STDOUT_FILENO, F_GETFD) != -1)
-        output = RegisterObject(std::make_unique<StdStream>(STDOUT_FILENO));
+    // Looked at once, as Windows fixes a process's standard handles at its start.
+    static const HANDLE output =
+        fcntl(STDOUT_FILENO, F_GETFD) != -1 ? RegisterObject(std::make_shared<StdStream>(STDOUT_FILENO)) : NULL;
     return output;
 }
 
-BOOL WriteStdStream(const StdStream &stream, LPCVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED ov)
+BOOL StdStream::Write(LPCVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED ov)
 {
     if (ov != nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -35,7 +35,7 @@ BOOL WriteStdStream(const StdStream &stream, LPCVOID buffer, DWORD count, LPDWOR
     const char *bytes = static_cast<const char *>(buffer);
     DWORD written = 0;
     while (written < count) {
-        ssize_t put = write(stream.fd(), bytes + written, count - written);
+        ssize_t put = write(fd_, bytes + written, count - written);
         if (put < 0 && errno == EINTR)
             continue;
         if (put <= 0) {

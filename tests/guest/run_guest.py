@@ -6,7 +6,7 @@ in a QEMU guest (Debian's kernel, busybox), one boot for every row.
     run_guest.py --boot --exe ... --modemsim ... --kernel-dir DIR --results DIR
                                              boots once, runs every row,
                                              keeps each row's results
-    run_guest.py --row NAME --results DIR    checks one row's results
+    run_guest.py --case NAME --results DIR   checks one row's results
 
 Exit status: 0 passed, 1 failed, 77 skipped (with the reason on a line
 starting with "SKIPPED: ").
@@ -27,7 +27,7 @@ import time
 
 sys.dont_write_bytecode = True
 HERE = os.path.dirname(os.path.abspath(__file__))
-for folder in ('.', '../e2e', '../wine'):
+for folder in ('.', '../e2e', '../runner', '../wine'):
     sys.path.insert(0, os.path.join(HERE, folder))
 
 import guest_rows  # noqa: E402
@@ -62,7 +62,7 @@ def kind_of(scenario) -> str:
 
 
 def row_call(name: str, line: str, row, extra: dict) -> str:
-    """The row's line in /rows.sh; its script and files go into `extra`."""
+    """The row's call in its line's script; its modem script and files go into `extra`."""
     scenario = row.scenario
     modem_args = list(scenario.modem_args)
     if scenario.script is not None:
@@ -157,13 +157,13 @@ def read(folder: str, name: str, default=b'') -> bytes:
 
 
 def check_row(options) -> int:
-    line, row = guest_rows.find(options.row)
+    line, row = guest_rows.find(options.case)
     if isinstance(row, str):
         return wine.skip(row)
     skipped = read(options.results, SKIPPED_FILE).decode()
     if skipped:
         return wine.skip(skipped)
-    folder = os.path.join(options.results, options.row)
+    folder = os.path.join(options.results, options.case)
     if not os.path.isdir(folder):
         print('FAILED: the guest reported nothing for this row; see the test guest.boot')
         return 1
@@ -171,13 +171,10 @@ def check_row(options) -> int:
     elapsed = float(read(folder, 'end', b'0')) - float(read(folder, 'start', b'0'))
     run = run_scenario.Run(int(read(folder, 'status', b'-1')), elapsed, None, err.decode('latin-1'), err,
                            read(folder, 'out'))
-    scenario = row.scenario
-    low, high = scenario.elapsed or (0.0, None)
-    scenario = dataclasses.replace(scenario, cpu_max=None,
-                                   elapsed=(low, high + GUEST_START_SECONDS) if high else scenario.elapsed)
+    scenario = dataclasses.replace(row.scenario, cpu_max=None)  # no CPU time is measured in the guest
     received = read(folder, 'rx') if kind_of(scenario) != 'none' else None
     port = port_of(scenario, line)
-    failures = run_scenario.check(scenario, run, received, False, port)
+    failures = run_scenario.check(scenario, run, received, False, port, GUEST_START_SECONDS)
     runs = int(read(folder, 'runs', b'0'))
     if runs != row.repeat and not failures:
         failures.append('%d of %d runs' % (runs, row.repeat))
@@ -193,7 +190,7 @@ def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument('--list', action='store_true')
     parser.add_argument('--boot', action='store_true')
-    parser.add_argument('--row')
+    parser.add_argument('--case')
     parser.add_argument('--exe')
     parser.add_argument('--modemsim')
     parser.add_argument('--kernel-dir')

@@ -3,11 +3,12 @@
 program here, its prefix, COM ports, debug output. Shared by every runner
 that starts atcmd.exe under Wine.
 
-    wine.py --kind wine32|wine64 --prefix DIR   creates the prefix and starts
-                                                its server for the test run,
-                                                or exits 77 when this Wine
-                                                cannot run
-    wine.py --kind ... --prefix DIR --stop      ends that server
+    wine.py --wine wine32|wine64 --wine-prefix DIR
+                                    creates the prefix and starts its server
+                                    for the test run, or exits 77 when this
+                                    Wine cannot run
+    wine.py --wine ... --wine-prefix DIR --stop
+                                    ends that server
 
 Exit status 77 means skipped (CTest's SKIP_RETURN_CODE), with the reason on
 a line of its own that starts with "SKIPPED: ".
@@ -254,11 +255,11 @@ class ComPort:
 def main() -> int:
     parser = argparse.ArgumentParser(description='Readies a Wine prefix and its server for a '
                                      'test run, or ends the server after it.')
-    parser.add_argument('--kind', choices=sorted(KINDS), required=True)
-    parser.add_argument('--prefix', required=True)
+    parser.add_argument('--wine', choices=sorted(KINDS), required=True)
+    parser.add_argument('--wine-prefix', required=True)
     parser.add_argument('--stop', action='store_true', help='end the server the run kept')
     options = parser.parse_args()
-    wine = Wine(options.kind, options.prefix)
+    wine = Wine(options.wine, options.wine_prefix)
     # Ending the server needs no prefix: none is made just to be stopped.
     status = wine.start(make_prefix=not options.stop)
     if status:
