@@ -2,7 +2,7 @@
 drivers, plus the few cases only a real driver shows.
 
 Every e2e row runs on /dev/ttyACM0 or /dev/ttyACM1 (cdc_acm, the modem
-played on the USB gadget's /dev/ttyGS0 or /dev/ttyGS1) unless PTY_ONLY says
+played on the USB gadget's /dev/ttyGS0 or /dev/ttyGS1) unless NOT_IN_GUEST says
 why it cannot; UART_ROWS run on /dev/ttyS1 (the 8250 driver) too, the
 modem on /dev/ttyS2 wired to it. The repeated runs have /dev/ttyACM2 and
 the UART.
@@ -14,10 +14,10 @@ from typing import List
 import scenarios
 from scenarios import AT, Scenario, answer_with, send
 
-# e2e rows whose subject only a pty has.
+# e2e rows the guest cannot run as they are meant, and why.
 CLOSED_IS_NO_HANG_UP = ('closing the modem\'s end of a USB or UART line is no hang-up '
                         '(modem_reset_mid_answer unplugs the gadget instead)')
-PTY_ONLY = {
+NOT_IN_GUEST = {
     'hang_up_during_read': CLOSED_IS_NO_HANG_UP,
     'answer_then_hang_up': CLOSED_IS_NO_HANG_UP,
     # Seen: the close of /dev/ttyACM0 then waits the driver's closing_wait
@@ -25,6 +25,10 @@ PTY_ONLY = {
     # for the rows after it.
     'modem_reads_nothing': 'cdc_acm holds the close 30 s for output a deaf modem never takes, '
                            'and the link stays stalled after (dsr_low_holds_the_write holds the write instead)',
+    # Its modem resumes 400 ms after the full read, within the next read's
+    # 500 ms; an emulated guest on a busy machine is later (seen: 1 s).
+    'error_after_partial_match_at_end_of_full_read':
+        'its 100 ms margin between the modem\'s pause and the read limit does not hold in an emulated guest',
 }
 # Not stale_ok_from_earlier_run: while the UART is closed QEMU holds the
 # modem's bytes back (as a modem does when RTS/CTS flow control is on), and
@@ -82,7 +86,7 @@ def rows():
     unplugs the gadget runs on its own, last."""
     out = []
     for index, scenario in enumerate(scenarios.SCENARIOS):
-        row = PTY_ONLY.get(scenario.name, GuestRow(scenario))
+        row = NOT_IN_GUEST.get(scenario.name, GuestRow(scenario))
         out.append(('acm.' + scenario.name, 'acm%d' % (index % 2), row))
         if scenario.name in UART_ROWS:
             out.append(('uart.' + scenario.name, 'uart', row))
