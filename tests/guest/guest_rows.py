@@ -9,7 +9,6 @@ the UART.
 """
 
 from dataclasses import dataclass
-from typing import List
 
 import scenarios
 from scenarios import AT, Scenario, answer_with, send
@@ -38,7 +37,9 @@ NOT_IN_GUEST = {
 # modem's bytes back (as a modem does when RTS/CTS flow control is on), and
 # they arrive after the purge, sometimes all of them (seen: "K\r\n" of
 # "\r\nOK\r\n" on standard output).
-UART_ROWS = ['worked_example', 'error_answer', 'ok_split_in_two_reads', 'queued_output_not_echoed']
+# Nor queued_output_not_echoed: QEMU's UART hands the queued bytes over
+# only once the port is raw, so the row passed with the echo restored too.
+UART_ROWS = ['worked_example', 'error_answer', 'ok_split_in_two_reads']
 
 
 @dataclass
