@@ -71,27 +71,34 @@ def decompressed(path: str) -> bytes:
         return f.read()
 
 
-def module_files(modules_dir: str) -> dict:
-    """Module name (dashes as underscores) -> its file."""
+def module_name(path: str) -> str:
+    """kernel/drivers/usb/class/cdc-acm.ko.xz -> cdc_acm"""
+    return re.sub(r'\.ko(\.xz|\.zst)?$', '', os.path.basename(path.strip())).replace('-', '_')
+
+
+def module_files(kernel_root: str) -> dict:
+    """Module name -> its file; None for one built into the kernel."""
     found = {}
-    for root, _, files in os.walk(modules_dir):
+    for root, _, files in os.walk(kernel_root):
         for name in files:
-            stem = re.sub(r'\.ko(\.xz|\.zst)?$', '', name)
-            if stem != name:
-                found[stem.replace('-', '_')] = os.path.join(root, name)
+            if name == 'modules.builtin':
+                with open(os.path.join(root, name)) as f:
+                    found.update((module_name(line), None) for line in f if line.strip())
+            elif re.search(r'\.ko(\.xz|\.zst)?$', name):
+                found[module_name(name)] = os.path.join(root, name)
     return found
 
 
-def load_order(modules_dir: str) -> list:
+def load_order(kernel_root: str) -> list:
     """(name, image) for MODULES and their dependencies, dependencies first."""
-    files = module_files(modules_dir)
+    files = module_files(kernel_root)
     order, images = [], {}
 
     def visit(name):
-        if name in images:
+        if name in images or (name in files and files[name] is None):
             return
         if name not in files:
-            raise RuntimeError('kernel module %s not found under %s' % (name, modules_dir))
+            raise RuntimeError('kernel module %s not found under %s' % (name, kernel_root))
         images[name] = image = decompressed(files[name])
         depends = re.search(rb'\0depends=([^\0]*)\0', image)
         for dependency in (depends.group(1).decode().split(',') if depends else []):
@@ -112,8 +119,8 @@ def build(kernel_root: str, busybox: str, programs: dict, init: str, extra: dict
     archive.copy(init, 'init')
     for path, program in dict(programs, **{'bin/busybox': busybox}).items():
         add_program(archive, program, path)
-    modules_dir = os.path.join(kernel_root, 'lib', 'modules')
-    order = load_order(modules_dir)
+    # /lib/modules on Debian 12, /usr/lib/modules where /usr is merged.
+    order = load_order(kernel_root)
     for name, image in order:
         archive.file('modules/%s.ko' % name, image, 0o644)
     archive.file('modules/order', ''.join(name + '\n' for name, _ in order).encode(), 0o644)
