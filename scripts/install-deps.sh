@@ -58,11 +58,21 @@ newest_boost_regex() {
 
 # apt-get update. Lists it cannot fetch are a warning that names them: apt
 # keeps the copies it had, or has none, and the install below says which
-# package that leaves out.
+# package that leaves out. It does not wait for another apt's lock on the
+# lists (DPkg::Lock::Timeout covers dpkg's lock only): that wait is here.
 update_lists() {
-    local log status=0
+    local log status tries
     log=$(mktemp)
-    as_root "${apt_get[@]}" update 2>&1 | tee "$log" || status=$?
+    for ((tries = 60; ; tries--)); do
+        status=0
+        as_root "${apt_get[@]}" update 2>&1 | tee "$log" || status=$?
+        if [ "$status" -eq 0 ] || [ "$tries" -le 1 ] ||
+           ! grep -q '^E: Could not get lock /var/lib/apt/lists/' "$log"; then
+            break
+        fi
+        say "another apt is updating the package lists; trying again in 10 s"
+        sleep 10
+    done
     if [ "$status" -ne 0 ]; then
         say "warning: apt-get update ended with status $status; going on with the package lists apt has."
         if grep -q '^[EW]: Failed to fetch ' "$log"; then
