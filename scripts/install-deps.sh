@@ -201,7 +201,7 @@ fi
 for pkg in "${missing_optional[@]}"; do
     apt_install "$pkg" && continue
     mkdir -p "$record_dir"
-    { echo "apt-get install $pkg failed:"; echo "$apt_reason"; } >"$(record "$pkg")"
+    echo "$apt_reason" >"$(record "$pkg")"
     say "warning: $pkg could not be installed; everything else is. The tests that need it fail with apt's reason, kept in ${record_dir#"$root"/}/$pkg.not-installed:"
     indent <<<"$apt_reason"
 done

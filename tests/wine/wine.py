@@ -163,7 +163,7 @@ class Wine:
         record = NOT_INSTALLED % self.package
         if os.path.isfile(record):
             with open(record, encoding='utf-8', errors='replace') as reason:
-                raise WineError('%s is missing: make test could not install %s. %s'
+                raise WineError('%s is missing: make test could not install %s; apt said:\n%s'
                                 % (self.loader, self.package, reason.read().strip()))
         said = ''
         if KINDS[self.kind]['kernel_probe']:
