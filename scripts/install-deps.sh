@@ -165,8 +165,9 @@ for pkg in "${optional[@]}"; do
 done
 [ ${#missing[@]} -eq 0 ] && [ ${#missing_optional[@]} -eq 0 ] && exit 0
 
-echo "installing: ${missing[*]}${missing_optional[*]:+ ${missing_optional[*]}}"
-for pkg in "${missing[@]}" "${missing_optional[@]}"; do
+all_missing=("${missing[@]}" "${missing_optional[@]}")
+echo "installing: ${all_missing[*]}"
+for pkg in "${all_missing[@]}"; do
     case "$pkg" in
         *:i386)
             dpkg --print-foreign-architectures | grep -qx i386 ||
