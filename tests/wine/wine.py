@@ -73,12 +73,13 @@ def trace_text(stderr: bytes) -> str:
     return ''.join(pieces)
 
 
+# The source tree: the kernel probes, and the install step's records (below).
+SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+
 # Debian's `wine` picks the 32-bit loader whenever wine32 is installed, and
 # some kernels run no 32-bit code at all, so each kind names its own loader
-# and server instead of going through /usr/bin/wine.
-# make test installs the 32-bit Wine only where `kernel_probe` finds that the
-# kernel runs its code.
-SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+# and server instead of going through /usr/bin/wine. make test installs a Wine
+# only where its `kernel_probe`, if any, finds that the kernel runs its code.
 KINDS = {
     'wine32': {'loader': '/usr/lib/wine/wine', 'server': '/usr/lib/wine/wineserver',
                'arch': 'win32', 'package': 'wine32:i386', 'code': '32-bit x86',
