@@ -40,7 +40,7 @@ unplug() {
 # Opens fd 3 (standard output) or 4 (traces) as a row wants it: a file, a
 # pipe nobody reads, or a pipe whose reader is gone.
 stream() { # fd kind file
-    pipe=/tmp/pipe$1
+    pipe=/tmp/$name.$1  # one per line: the lines run side by side
     rm -f $pipe
     case $2 in
     file) eval "exec $1>$3" ;;
