@@ -91,12 +91,15 @@ bool HoldsError(std::string_view window, size_t seen)
 
 struct ExpectedResponse::Pattern {
     boost::regex regex;
+    // Reused by every search: a fresh one allocates its sub-matches anew,
+    // once for each line of a flood.
+    boost::cmatch what;
 };
 
 ExpectedResponse::ExpectedResponse(const char *expected)
 {
     try {
-        pattern_.reset(new Pattern{boost::regex(expected)});
+        pattern_.reset(new Pattern{boost::regex(expected), boost::cmatch()});
     } catch (const boost::regex_error &e) {
         DebugTrace("regex compile failed: %s\n", e.what());
     }
@@ -116,7 +119,7 @@ bool ExpectedResponse::FoundIn(std::string_view line, size_t &from, bool mayGrow
         // is the search's base, so anchors and look-behind see the text
         // before `from`. An expression that needs more work than the
         // library allows on it throws: no match.
-        boost::cmatch what;
+        boost::cmatch &what = pattern_->what;
         if (boost::regex_search(begin + from, end, what, pattern_->regex, boost::match_extra, begin))
             return true;
         if (!mayGrow) {
