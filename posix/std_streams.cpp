@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 void IgnoreBrokenPipe()
@@ -23,6 +24,22 @@ HANDLE GetStdHandle(DWORD which)
     if (output == NULL && fcntl(STDOUT_FILENO, F_GETFD) != -1)
         output = RegisterObject(std::make_unique<StdStream>(STDOUT_FILENO));
     return output;
+}
+
+// What fd 1 is, for standard output, the one handle the program asks about.
+DWORD GetFileType(HANDLE h)
+{
+    const StdStream *stream = Find<StdStream>(h);
+    if (stream == nullptr)
+        return FILE_TYPE_UNKNOWN;
+    struct stat status;
+    if (fstat(stream->fd(), &status) != 0)
+        return FILE_TYPE_UNKNOWN;
+    if (S_ISREG(status.st_mode))
+        return FILE_TYPE_DISK;
+    if (S_ISCHR(status.st_mode))
+        return FILE_TYPE_CHAR;
+    return S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode) ? FILE_TYPE_PIPE : FILE_TYPE_UNKNOWN;
 }
 
 BOOL WriteStdStream(const StdStream &stream, LPCVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED ov)
