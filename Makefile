@@ -1,7 +1,7 @@
 # Set-up, build and test in one command each; see README.md.
 JOBS ?= $(shell nproc)
 
-.PHONY: demo test bench coverage install package reproducible deps-native deps-test deps-coverage release native win32 win64 clean
+.PHONY: demo test bench coverage install package reproducible deps-native deps-test deps-coverage release native tsan win32 win64 clean
 
 deps-native:
 	bash scripts/install-deps.sh native
@@ -20,6 +20,12 @@ release: deps-native
 native: deps-test
 	cmake --preset native
 	cmake --build --preset native -j $(JOBS)
+
+# ThreadSanitizer, for the layers that start a second thread; its programs
+# run from the native tree's tests.
+tsan: deps-native
+	cmake --preset tsan
+	cmake --build --preset tsan -j $(JOBS)
 
 win32: deps-test
 	cmake --preset win32
@@ -50,9 +56,9 @@ package: release win32 win64
 reproducible: deps-test
 	bash scripts/reproducible.sh
 
-# The tests run the Windows programs and the release program too, so all
-# four trees come first.
-test: native release win32 win64
+# The tests run the Windows programs, the release program and the
+# ThreadSanitizer build too, so all five trees come first.
+test: native release tsan win32 win64
 	python3 scripts/run-tests.py --preset native -j $(JOBS)
 
 # Start-up, CPU time, flood throughput and peak memory against the fake

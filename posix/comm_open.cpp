@@ -1,6 +1,7 @@
 // CreateFileA for comm ports: an exclusive, raw, non-blocking tty.
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -52,6 +53,11 @@ HANDLE Fail(DWORD error)
 
 }  // namespace
 
+CommPort::CommPort(int fd, int wake, std::optional<termios> found)
+    : KernelObject(kType), fd_(fd), wake_(wake), found_(found)
+{
+}
+
 CommPort::~CommPort()
 {
     // Our TIOCEXCL and settings would otherwise outlive us (on a pty whose
@@ -60,11 +66,24 @@ CommPort::~CommPort()
     if (found_)
         RestorePort(fd_, *found_);
     close(fd_);
+    close(wake_);
 }
 
-CommPort *FindTerminalOrFail(HANDLE handle)
+COMMTIMEOUTS CommPort::timeouts()
 {
-    CommPort *port = FindOrFail<CommPort>(handle);
+    std::lock_guard<std::mutex> hold(settings_);
+    return timeouts_;
+}
+
+void CommPort::SetTimeouts(const COMMTIMEOUTS &timeouts)
+{
+    std::lock_guard<std::mutex> hold(settings_);
+    timeouts_ = timeouts;
+}
+
+std::shared_ptr<CommPort> ReferenceTerminal(HANDLE handle)
+{
+    std::shared_ptr<CommPort> port = Reference<CommPort>(handle);
     if (port != nullptr && !port->terminal()) {
         SetLastError(ERROR_INVALID_FUNCTION);
         return nullptr;
@@ -89,16 +108,20 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
         return Fail(errno);
     if (int error = Lock(fd.get()))
         return Fail(error);
+    // How a cancel on one thread wakes a wait on the port on another.
+    FdGuard wake(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (wake.get() < 0)
+        return Fail(errno);
     // Like Windows, any existing file or device opens; the comm calls then
     // fail on one that is no terminal.
     termios found;
     if (tcgetattr(fd.get(), &found) != 0) {
         if (errno != ENOTTY)
             return Fail(errno);
-        return RegisterObject(std::make_unique<CommPort>(fd.release(), std::nullopt));
+        return RegisterObject(std::make_shared<CommPort>(fd.release(), wake.release(), std::nullopt));
     }
     RememberPort(fd.get(), found);
-    auto port = std::make_unique<CommPort>(fd.release(), found);
+    auto port = std::make_shared<CommPort>(fd.release(), wake.release(), found);
     if (int error = ExcludeOpeners(port->fd()))
         return Fail(error);
     if (int error = MakeRaw(port->fd(), found))

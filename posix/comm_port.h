@@ -1,50 +1,96 @@
 // An open comm port: its fd, its time-outs and its pending requests.
 #pragma once
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <termios.h>
 
 #include "comm_timeouts.h"
-#include "kernel_objects.h"
+#include "event.h"
 
 // One overlapped read or write, recorded by ReadFile/WriteFile and driven
-// by the waits until it completes.
+// by the waits until it completes. It holds its event, as Windows' I/O
+// manager does, so completing it never meets a freed event.
 struct IoRequest {
     OVERLAPPED *ov;
-    HANDLE event;               // as ov->hEvent was at the start
-    char *readBuffer;           // a read's destination, or null
-    const char *writeBuffer;    // a write's source, or null
+    std::shared_ptr<Event> event;  // as ov->hEvent was at the start, or null
+    char *readBuffer;              // a read's destination, or null
+    const char *writeBuffer;       // a write's source, or null
     IoProgress progress;
-    ReadTimeouts readTimeouts;  // reads
-    uint64_t writeTotalMs;      // writes; 0: no limit
+    ReadTimeouts readTimeouts;     // reads
+    uint64_t writeTotalMs;         // writes; 0: no limit
 };
 
 // An open file or device. Windows opens any existing one; the comm calls
 // then fail on what is not a terminal.
-class CommPort : public KernelObject {
+//
+// Threads: the request slots are kept under `io_`, which a drive holds
+// while it waits in poll(). A cancel (CancelIo, or the close) from another
+// thread wakes that poll through `wake_` and takes over, so it never waits
+// for the drive's time to run out; the woken drive gives way until the
+// cancel is done. The settings are kept under `settings_`, so that the
+// comm calls never wait for a drive.
+class CommPort : public KernelObject, public IoDriver {
 public:
+    static const ObjectType kType = ObjectType::CommPort;
+
     // `found`: a terminal's settings at open, put back at its close; none
-    // for what is no terminal.
-    CommPort(int fd, std::optional<termios> found) : fd_(fd), found_(found) {}
+    // for what is no terminal. `wake`: an eventfd, owned from now on.
+    CommPort(int fd, int wake, std::optional<termios> found);
     ~CommPort() override;
-    CommPort(const CommPort &) = delete;
-    CommPort &operator=(const CommPort &) = delete;
 
     int fd() const { return fd_; }
     bool terminal() const { return found_.has_value(); }
 
-    COMMTIMEOUTS timeouts{};  // all 0 until set: reads wait for `count` bytes
-    bool outxDsrFlow = false;  // hold output while DSR is low
-    std::optional<IoRequest> read;
-    std::optional<IoRequest> write;
+    COMMTIMEOUTS timeouts();
+    void SetTimeouts(const COMMTIMEOUTS &timeouts);
+    std::atomic<bool> outxDsrFlow{false};  // hold output while DSR is low
+
+    // ReadFile / WriteFile: record the request; FALSE with ERROR_IO_PENDING.
+    BOOL StartRead(LPVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED ov);
+    BOOL Write(LPCVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED ov) override;
+    // GetOverlappedResult.
+    BOOL Result(LPOVERLAPPED ov, LPDWORD done, BOOL wait);
+    // CancelIo: pending requests complete with ERROR_OPERATION_ABORTED.
+    void Cancel();
+    void Close() override { Cancel(); }
+    IoDrive Drive(const Event &event, uint64_t limit) override;
 
 private:
-    int fd_;
-    std::optional<termios> found_;
+    using Slot = std::optional<IoRequest>;
+
+    BOOL StartRequest(Slot &slot, IoRequest request, LPDWORD done);
+    Slot *SlotOf(const Event &event);
+    Slot *SlotOf(const OVERLAPPED *ov);
+    bool DriveSlot(Slot &slot, uint64_t limit, std::unique_lock<std::mutex> &hold);
+    bool DriveRead(uint64_t limit, std::unique_lock<std::mutex> &hold);
+    bool DriveWrite(uint64_t limit, std::unique_lock<std::mutex> &hold);
+    bool CompleteWrite(DWORD queued);
+    bool DsrHoldsOutput() const;
+    // Waits for fd events for at most waitMs; 0 or poll's errno.
+    // `revents` 0 when the time passed or a signal came; `woken` when a
+    // cancel wants the port.
+    int PollFor(short events, uint64_t waitMs, short &revents, bool &woken);
+    void GiveWayToCancels(std::unique_lock<std::mutex> &hold);
+
+    const int fd_;
+    const int wake_;
+    const std::optional<termios> found_;
+
+    std::mutex settings_;
+    COMMTIMEOUTS timeouts_{};  // all 0 until set: reads wait for `count` bytes
+
+    std::mutex io_;
+    std::condition_variable cancelsDone_;
+    std::atomic<int> cancels_{0};  // cancels waiting for or holding io_
+    Slot read_;
+    Slot write_;
 };
 
 // The terminal behind `handle` for a comm call, or null with the last error
 // set: ERROR_INVALID_HANDLE, or ERROR_INVALID_FUNCTION for a handle that is
 // no terminal (what Windows' drivers answer for a non-serial device).
-CommPort *FindTerminalOrFail(HANDLE handle);
+std::shared_ptr<CommPort> ReferenceTerminal(HANDLE handle);

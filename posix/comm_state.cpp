@@ -122,7 +122,7 @@ BOOL Fail(DWORD error)
 
 BOOL GetCommState(HANDLE h, LPDCB dcb)
 {
-    CommPort *port = FindTerminalOrFail(h);
+    std::shared_ptr<CommPort> port = ReferenceTerminal(h);
     if (port == nullptr)
         return FALSE;
     if (dcb == nullptr || dcb->DCBlength != sizeof(DCB))
@@ -157,7 +157,7 @@ BOOL GetCommState(HANDLE h, LPDCB dcb)
 
 BOOL SetCommState(HANDLE h, LPDCB dcb)
 {
-    CommPort *port = FindTerminalOrFail(h);
+    std::shared_ptr<CommPort> port = ReferenceTerminal(h);
     if (port == nullptr)
         return FALSE;
     termios settings;
@@ -180,18 +180,18 @@ BOOL SetCommState(HANDLE h, LPDCB dcb)
 
 BOOL SetCommTimeouts(HANDLE h, LPCOMMTIMEOUTS timeouts)
 {
-    CommPort *port = FindTerminalOrFail(h);
+    std::shared_ptr<CommPort> port = ReferenceTerminal(h);
     if (port == nullptr)
         return FALSE;
     if (timeouts == nullptr)
         return Fail(ERROR_INVALID_PARAMETER);
-    port->timeouts = *timeouts;
+    port->SetTimeouts(*timeouts);
     return TRUE;
 }
 
 BOOL ClearCommBreak(HANDLE h)
 {
-    CommPort *port = FindTerminalOrFail(h);
+    std::shared_ptr<CommPort> port = ReferenceTerminal(h);
     if (port == nullptr)
         return FALSE;
     if (ioctl(port->fd(), TIOCCBRK) != 0 && errno != ENOTTY && errno != EINVAL)
@@ -202,7 +202,7 @@ BOOL ClearCommBreak(HANDLE h)
 // termios keeps no error flags to clear; the queue sizes are reported.
 BOOL ClearCommError(HANDLE h, LPDWORD errors, LPCOMSTAT stat)
 {
-    CommPort *port = FindTerminalOrFail(h);
+    std::shared_ptr<CommPort> port = ReferenceTerminal(h);
     if (port == nullptr)
         return FALSE;
     if (errors != nullptr)
@@ -221,7 +221,7 @@ BOOL ClearCommError(HANDLE h, LPDWORD errors, LPCOMSTAT stat)
 // the program never passes, are refused.
 BOOL PurgeComm(HANDLE h, DWORD flags)
 {
-    CommPort *port = FindTerminalOrFail(h);
+    std::shared_ptr<CommPort> port = ReferenceTerminal(h);
     if (port == nullptr)
         return FALSE;
     if (flags & ~(PURGE_RXCLEAR | PURGE_TXCLEAR))

@@ -20,7 +20,7 @@
 
 #include <cstdint>
 
-#include "win32_posix.h"
+#include "win32_subset.h"
 
 struct ReadTimeouts {
     bool atOnce = false;          // return what is there, never wait

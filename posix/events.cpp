@@ -4,8 +4,8 @@
 
 #include <chrono>
 
-#include "kernel_objects.h"
-#include "overlapped_io.h"
+#include "event.h"
+#include "monotonic_clock.h"
 #include "threads.h"
 
 void Event::Set()
@@ -36,15 +36,60 @@ bool Event::TakeLocked()
     return true;
 }
 
-bool Event::WaitToTake(DWORD milliseconds)
+void Event::AttachDriver(std::weak_ptr<IoDriver> driver)
+{
+    std::lock_guard<std::mutex> hold(mutex_);
+    driver_ = std::move(driver);
+}
+
+void Event::DetachDriver()
+{
+    std::lock_guard<std::mutex> hold(mutex_);
+    driver_.reset();
+}
+
+// A reference: the port stays alive while this wait drives it, even when
+// another thread closes its handle meanwhile.
+std::shared_ptr<IoDriver> Event::Driver()
+{
+    std::lock_guard<std::mutex> hold(mutex_);
+    return driver_.lock();
+}
+
+bool Event::WaitToTake(uint64_t limit)
 {
     std::unique_lock<std::mutex> hold(mutex_);
     auto set = [this] { return signalled_; };
-    if (milliseconds == INFINITE)
+    if (limit == kForever) {
         set_.wait(hold, set);
-    else
-        set_.wait_for(hold, std::chrono::milliseconds(milliseconds), set);
+    } else {
+        uint64_t now = MonotonicMs();
+        set_.wait_for(hold, std::chrono::milliseconds(limit > now ? limit - now : 0), set);
+    }
     return TakeLocked();
+}
+
+// An event no I/O will signal waits for another thread to set it. With no
+// other thread, an infinite wait would never return, so it fails with
+// EDEADLK instead.
+DWORD Event::Wait(DWORD milliseconds)
+{
+    uint64_t limit = LimitAfter(milliseconds);
+    if (Take())
+        return WAIT_OBJECT_0;
+    if (std::shared_ptr<IoDriver> driver = Driver()) {
+        IoDrive drive = driver->Drive(*this, limit);
+        if (Take())
+            return WAIT_OBJECT_0;
+        if (drive == IoDrive::Pending)
+            return WAIT_TIMEOUT;
+        // Another thread's wait completed the request and took the signal.
+    }
+    if (milliseconds == INFINITE && !OtherThreadsRunning()) {
+        SetLastError(EDEADLK);
+        return WAIT_FAILED;
+    }
+    return WaitToTake(limit) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
 }
 
 HANDLE CreateEventA(LPSECURITY_ATTRIBUTES sa, BOOL manualReset, BOOL initialState, LPCSTR name)
@@ -55,12 +100,12 @@ HANDLE CreateEventA(LPSECURITY_ATTRIBUTES sa, BOOL manualReset, BOOL initialStat
         SetLastError(ERROR_INVALID_PARAMETER);
         return NULL;
     }
-    return RegisterObject(std::make_unique<Event>(manualReset != FALSE, initialState != FALSE));
+    return RegisterObject(std::make_shared<Event>(manualReset != FALSE, initialState != FALSE));
 }
 
 BOOL SetEvent(HANDLE h)
 {
-    Event *event = FindOrFail<Event>(h);
+    std::shared_ptr<Event> event = Reference<Event>(h);
     if (event == nullptr)
         return FALSE;
     event->Set();
@@ -69,28 +114,15 @@ BOOL SetEvent(HANDLE h)
 
 BOOL ResetEvent(HANDLE h)
 {
-    Event *event = FindOrFail<Event>(h);
+    std::shared_ptr<Event> event = Reference<Event>(h);
     if (event == nullptr)
         return FALSE;
     event->Reset();
     return TRUE;
 }
 
-// An event no I/O will signal waits for another thread to set it. With no
-// other thread, an infinite wait would never return, so it fails with
-// EDEADLK instead.
 DWORD WaitForSingleObject(HANDLE h, DWORD milliseconds)
 {
-    Event *event = FindOrFail<Event>(h);
-    if (event == nullptr)
-        return WAIT_FAILED;
-    if (event->Take())
-        return WAIT_OBJECT_0;
-    if (DriveIoOf(h, milliseconds) != IoDrive::NoIo)
-        return event->Take() ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
-    if (milliseconds == INFINITE && !OtherThreadsRunning()) {
-        SetLastError(EDEADLK);
-        return WAIT_FAILED;
-    }
-    return event->WaitToTake(milliseconds) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+    std::shared_ptr<KernelObject> object = ReferenceObject(h);
+    return object == nullptr ? WAIT_FAILED : object->Wait(milliseconds);
 }

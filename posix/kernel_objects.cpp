@@ -1,16 +1,14 @@
 #include "kernel_objects.h"
 
 #include <cstdint>
+#include <mutex>
 #include <unordered_map>
-
-#include "comm_port.h"
-#include "overlapped_io.h"
 
 namespace {
 
 struct ObjectTable {
     std::mutex mutex;
-    std::unordered_map<HANDLE, std::unique_ptr<KernelObject>> objects;
+    std::unordered_map<HANDLE, std::shared_ptr<KernelObject>> objects;
 };
 
 // Never destroyed: a thread may still wait on one of its events while the
@@ -33,9 +31,38 @@ HANDLE NextHandle()
     return reinterpret_cast<HANDLE>(last);
 }
 
+// Takes `handle` out of the table: its object, or null when there was none.
+std::shared_ptr<KernelObject> Unregister(HANDLE handle)
+{
+    std::lock_guard<std::mutex> hold(Table().mutex);
+    auto found = Table().objects.find(handle);
+    if (found == Table().objects.end())
+        return nullptr;
+    std::shared_ptr<KernelObject> object = std::move(found->second);
+    Table().objects.erase(found);
+    return object;
+}
+
 }  // namespace
 
-HANDLE RegisterObject(std::unique_ptr<KernelObject> object)
+DWORD KernelObject::Wait(DWORD milliseconds)
+{
+    (void)milliseconds;
+    SetLastError(ERROR_INVALID_HANDLE);
+    return WAIT_FAILED;
+}
+
+BOOL KernelObject::Write(LPCVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED ov)
+{
+    (void)buffer;
+    (void)count;
+    (void)done;
+    (void)ov;
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+}
+
+HANDLE RegisterObject(std::shared_ptr<KernelObject> object)
 {
     std::lock_guard<std::mutex> hold(Table().mutex);
     HANDLE handle = NextHandle();
@@ -43,38 +70,31 @@ HANDLE RegisterObject(std::unique_ptr<KernelObject> object)
     return handle;
 }
 
-KernelObject *FindObject(HANDLE handle)
+std::shared_ptr<KernelObject> ReferenceObject(HANDLE handle)
 {
     std::lock_guard<std::mutex> hold(Table().mutex);
     auto found = Table().objects.find(handle);
-    return found == Table().objects.end() ? nullptr : found->second.get();
+    if (found != Table().objects.end())
+        return found->second;
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
 }
 
-std::vector<KernelObject *> LiveObjects()
-{
-    std::lock_guard<std::mutex> hold(Table().mutex);
-    std::vector<KernelObject *> live;
-    for (auto &entry : Table().objects)
-        live.push_back(entry.second.get());
-    return live;
-}
-
+// The handle goes at once; the object when the last call using it returns
+// (a port is then put back and its fd closed).
 BOOL CloseHandle(HANDLE h)
 {
-    KernelObject *object = FindOrFail<KernelObject>(h);
-    if (object == nullptr)
+    std::shared_ptr<KernelObject> object = Unregister(h);
+    if (object == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
-    // A port's pending I/O ends with the port, as on Windows: aborted.
-    if (CommPort *port = dynamic_cast<CommPort *>(object))
-        CancelPortIo(*port);
-    std::unique_ptr<KernelObject> closed;
-    {
-        std::lock_guard<std::mutex> hold(Table().mutex);
-        auto found = Table().objects.find(h);
-        if (found != Table().objects.end()) {
-            closed = std::move(found->second);
-            Table().objects.erase(found);
-        }
     }
+    object->Close();
     return TRUE;
+}
+
+DWORD GetFileType(HANDLE h)
+{
+    std::shared_ptr<KernelObject> object = ReferenceObject(h);
+    return object == nullptr ? FILE_TYPE_UNKNOWN : object->FileType();
 }

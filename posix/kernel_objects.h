@@ -1,58 +1,60 @@
-// The objects behind HANDLEs: events, comm ports, threads and standard
-// output. A HANDLE is a number given at creation and never given again; only
-// the numbers in the table of live objects are valid, so a closed or made-up
-// handle is refused instead of followed. The table is shared by every thread.
+// The objects behind HANDLEs, and the table that maps handles to them.
+//
+// As in a kernel's object manager, each type of object carries its own
+// operations (close, wait, write), so the generic calls (CloseHandle,
+// WaitForSingleObject, WriteFile) never ask what an object is; the calls
+// made for one type only (SetEvent, the comm calls) name the type they
+// want when they look the handle up, as Windows does.
+//
+// A HANDLE is a number given at creation and never given again; only the
+// numbers in the table are valid, so a closed or made-up handle is refused
+// instead of followed. A lookup hands out an owning reference: an object
+// lives while any call still uses it, so a handle closed on one thread
+// never leaves another thread with a freed object. The table is shared by
+// every thread.
 #pragma once
 
-#include <condition_variable>
 #include <memory>
-#include <mutex>
-#include <vector>
 
-#include "win32_posix.h"
+#include "win32_subset.h"
 
-class KernelObject {
+enum class ObjectType { Event, CommPort, Thread, StdStream };
+
+class KernelObject : public std::enable_shared_from_this<KernelObject> {
 public:
+    explicit KernelObject(ObjectType type) : type_(type) {}
     virtual ~KernelObject() = default;
-};
+    KernelObject(const KernelObject &) = delete;
+    KernelObject &operator=(const KernelObject &) = delete;
 
-// Set and waited for from any thread.
-class Event : public KernelObject {
-public:
-    Event(bool manualReset, bool signalled) : manualReset_(manualReset), signalled_(signalled) {}
+    ObjectType type() const { return type_; }
 
-    void Set();
-    void Reset();
-    // A successful wait: true when signalled; an auto-reset event is reset by it.
-    bool Take();
-    // Take, waiting up to `milliseconds` (INFINITE: no limit) for another
-    // thread to set the event.
-    bool WaitToTake(DWORD milliseconds);
+    // CloseHandle: the handle is gone; what the object does about it (a
+    // port aborts its pending I/O). It is freed when no call uses it.
+    virtual void Close() {}
+    // WaitForSingleObject. Objects that cannot be waited for refuse.
+    virtual DWORD Wait(DWORD milliseconds);
+    // WriteFile. Objects that cannot be written refuse.
+    virtual BOOL Write(LPCVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED ov);
+    // GetFileType. Only standard output is asked.
+    virtual DWORD FileType() const { return FILE_TYPE_UNKNOWN; }
 
 private:
-    bool TakeLocked();
-
-    std::mutex mutex_;
-    std::condition_variable set_;
-    bool manualReset_;
-    bool signalled_;
+    const ObjectType type_;
 };
 
-HANDLE RegisterObject(std::unique_ptr<KernelObject> object);
-KernelObject *FindObject(HANDLE handle);
-std::vector<KernelObject *> LiveObjects();
+HANDLE RegisterObject(std::shared_ptr<KernelObject> object);
 
-// The live object of type T behind `handle`, or null.
-template <class T> T *Find(HANDLE handle)
-{
-    return dynamic_cast<T *>(FindObject(handle));
-}
+// The live object behind `handle`, or null with ERROR_INVALID_HANDLE.
+std::shared_ptr<KernelObject> ReferenceObject(HANDLE handle);
 
-// As Find, and sets ERROR_INVALID_HANDLE when there is none.
-template <class T> T *FindOrFail(HANDLE handle)
+// The live object of type T behind `handle`, or null with
+// ERROR_INVALID_HANDLE, also for an object of another type.
+template <class T> std::shared_ptr<T> Reference(HANDLE handle)
 {
-    T *object = Find<T>(handle);
-    if (object == nullptr)
-        SetLastError(ERROR_INVALID_HANDLE);
-    return object;
+    std::shared_ptr<KernelObject> object = ReferenceObject(handle);
+    if (object != nullptr && object->type() == T::kType)
+        return std::static_pointer_cast<T>(object);
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
 }

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "win32_posix.h"
+#include "win32_subset.h"
 
 namespace {
 

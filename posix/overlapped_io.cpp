@@ -6,14 +6,14 @@
 #include <cerrno>
 #include <climits>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include "comm_port.h"
 #include "monotonic_clock.h"
 #include "output_queue.h"
-#include "overlapped_io.h"
-#include "std_streams.h"
 
 namespace {
 
@@ -21,26 +21,15 @@ const short kHangUp = POLLHUP | POLLERR | POLLNVAL;
 
 bool Complete(std::optional<IoRequest> &slot, DWORD status)
 {
-    IoRequest request = *slot;
+    IoRequest request = std::move(*slot);
     slot.reset();
     request.ov->Internal = status;
     request.ov->InternalHigh = request.progress.done;
-    if (Event *event = Find<Event>(request.event))
-        event->Set();
+    if (request.event != nullptr) {
+        request.event->DetachDriver();
+        request.event->Set();
+    }
     return true;
-}
-
-// Waits for `events` on fd for at most waitMs; revents 0 when the time
-// passed or a signal came. Returns 0 or the errno of a failed poll().
-int PollFor(int fd, short events, uint64_t waitMs, short &revents)
-{
-    pollfd entry{fd, events, 0};
-    int timeout = waitMs == kForever ? -1 : static_cast<int>(std::min<uint64_t>(waitMs, INT_MAX));
-    revents = 0;
-    if (poll(&entry, 1, timeout) < 0)
-        return errno == EINTR ? 0 : errno;
-    revents = entry.revents;
-    return 0;
 }
 
 // Reads what the fd holds, up to the count; 0 or the errno of the read.
@@ -83,7 +72,42 @@ int PushBytes(int fd, IoRequest &request)
     return 0;
 }
 
-// Drives the port's read until it completes (true) or `limit` passes.
+// How often a write looks again at output it cannot wait for with poll():
+// bytes still queued in the driver, or DSR holding them back.
+const uint64_t kOutputCheckMs = 5;
+
+IoRequest NewRequest(LPOVERLAPPED ov, DWORD count)
+{
+    IoRequest request{};
+    request.ov = ov;
+    if (ov != nullptr && ov->hEvent != NULL)
+        request.event = Reference<Event>(ov->hEvent);
+    request.progress = IoProgress{MonotonicMs(), 0, 0, count};
+    return request;
+}
+
+}  // namespace
+
+int CommPort::PollFor(short events, uint64_t waitMs, short &revents, bool &woken)
+{
+    pollfd entries[] = {{fd_, events, 0}, {wake_, POLLIN, 0}};
+    int timeout = waitMs == kForever ? -1 : static_cast<int>(std::min<uint64_t>(waitMs, INT_MAX));
+    revents = 0;
+    woken = false;
+    if (poll(entries, 2, timeout) < 0)
+        return errno == EINTR ? 0 : errno;
+    revents = entries[0].revents;
+    woken = entries[1].revents != 0;
+    return 0;
+}
+
+// A cancel from another thread takes the port while this drive lets go of it.
+void CommPort::GiveWayToCancels(std::unique_lock<std::mutex> &hold)
+{
+    cancelsDone_.wait(hold, [this] { return cancels_ == 0; });
+}
+
+// Drives the read until it completes (true) or `limit` passes.
 //
 // A hung-up tty does not always say so with an error: a pty slave whose
 // master closed reads 0, with its unread input discarded, and polls
@@ -91,82 +115,84 @@ int PushBytes(int fd, IoRequest &request)
 // brings nothing is a hang-up (EIO), never a zero-byte success to be
 // retried in a busy loop. Like Windows and Wine, a read that already
 // holds bytes completes with them; the next read reports the hang-up.
-bool DriveRead(CommPort &port, uint64_t limit)
+bool CommPort::DriveRead(uint64_t limit, std::unique_lock<std::mutex> &hold)
 {
-    IoRequest &request = *port.read;
     short revents = 0;
     bool pollTimedOut = false;
     for (;;) {
+        IoRequest &request = *read_;
         // After a quiet poll the rules may have ended the read: bytes that
         // came since belong to the next read, as they would on Windows.
         if (pollTimedOut && NextReadStep(request.readTimeouts, request.progress, MonotonicMs()).ends)
-            return Complete(port.read, 0);
+            return Complete(read_, 0);
         DWORD before = request.progress.done;
-        if (int error = PullBytes(port.fd(), request))
-            return Complete(port.read, error);
+        if (int error = PullBytes(fd_, request))
+            return Complete(read_, error);
         // Only the device's word counts as a hang-up: a wake-up whose bytes
         // another reader of the device took first is no hang-up.
         if ((revents & kHangUp) != 0 && request.progress.done == before)
-            return Complete(port.read, request.progress.done > 0 ? 0 : EIO);
+            return Complete(read_, request.progress.done > 0 ? 0 : EIO);
         uint64_t now = MonotonicMs();
         IoStep step = NextReadStep(request.readTimeouts, request.progress, now);
         if (step.ends)
-            return Complete(port.read, 0);
+            return Complete(read_, 0);
         if (now >= limit)
             return false;
-        if (int error = PollFor(port.fd(), POLLIN, std::min(step.waitMs, limit - now), revents))
-            return Complete(port.read, error);
+        bool woken = false;
+        if (int error = PollFor(POLLIN, std::min(step.waitMs, limit - now), revents, woken))
+            return Complete(read_, error);
+        if (woken) {
+            GiveWayToCancels(hold);
+            if (!read_.has_value())
+                return true;
+        }
         pollTimedOut = revents == 0;
     }
 }
 
-// How often a write looks again at output it cannot wait for with poll():
-// bytes still queued in the driver, or DSR holding them back.
-const uint64_t kOutputCheckMs = 5;
-
 // DSR flow control, which termios lacks: output waits while the device
 // reports DSR low. A device without modem lines (a pty) holds nothing back.
-bool DsrHoldsOutput(const CommPort &port)
+bool CommPort::DsrHoldsOutput() const
 {
     int lines = 0;
-    return port.outxDsrFlow && ioctl(port.fd(), TIOCMGET, &lines) == 0 && (lines & TIOCM_DSR) == 0;
+    return outxDsrFlow && ioctl(fd_, TIOCMGET, &lines) == 0 && (lines & TIOCM_DSR) == 0;
 }
 
 // Ends the write with the bytes that left. What the driver still queues is
 // discarded, so that neither the next write nor the close waits for it.
-bool CompleteWrite(CommPort &port, DWORD queued)
+bool CommPort::CompleteWrite(DWORD queued)
 {
     if (queued > 0)
-        tcflush(port.fd(), TCOFLUSH);
-    port.write->progress.done -= std::min(port.write->progress.done, queued);
-    return Complete(port.write, 0);
+        tcflush(fd_, TCOFLUSH);
+    write_->progress.done -= std::min(write_->progress.done, queued);
+    return Complete(write_, 0);
 }
 
-// Drives the port's write until it completes (true) or `limit` passes. A
-// write is done when its bytes have left the driver, not when the driver
-// took them: CTS flow control (CRTSCTS) or DSR may hold them. A write
-// that reaches its total time-out completes successfully with the bytes
-// that left, as a read time-out does on Windows (STATUS_TIMEOUT is a
-// success status there).
-bool DriveWrite(CommPort &port, uint64_t limit)
+// Drives the write until it completes (true) or `limit` passes. A write
+// is done when its bytes have left the driver, not when the driver took
+// them: CTS flow control (CRTSCTS) or DSR may hold them. A write that
+// reaches its total time-out completes successfully with the bytes that
+// left, as a read time-out does on Windows (STATUS_TIMEOUT is a success
+// status there).
+bool CommPort::DriveWrite(uint64_t limit, std::unique_lock<std::mutex> &hold)
 {
-    IoRequest &request = *port.write;
     short revents = 0;
     for (;;) {
+        IoRequest &request = *write_;
         DWORD before = request.progress.done;
-        bool held = DsrHoldsOutput(port);
+        bool held = DsrHoldsOutput();
         if (!held)
-            if (int error = PushBytes(port.fd(), request))
-                return Complete(port.write, error);
+            if (int error = PushBytes(fd_, request))
+                return Complete(write_, error);
         if ((revents & kHangUp) != 0 && request.progress.done == before)
-            return Complete(port.write, EIO);
+            return Complete(write_, EIO);
         uint64_t now = MonotonicMs();
-        DWORD queued = QueuedOutput(port.fd());
+        DWORD queued = QueuedOutput(fd_);
         IoProgress left = request.progress;
         left.done -= std::min(left.done, queued);
         IoStep step = NextWriteStep(request.writeTotalMs, left, now);
         if (step.ends)
-            return CompleteWrite(port, queued);
+            return CompleteWrite(queued);
         if (now >= limit)
             return false;
         // Room in the driver can be waited for; the rest is looked at again shortly.
@@ -174,113 +200,102 @@ bool DriveWrite(CommPort &port, uint64_t limit)
         uint64_t waitMs = std::min(step.waitMs, limit - now);
         if (!forRoom)
             waitMs = std::min(waitMs, kOutputCheckMs);
-        if (int error = PollFor(port.fd(), forRoom ? POLLOUT : 0, waitMs, revents))
-            return Complete(port.write, error);
+        bool woken = false;
+        if (int error = PollFor(forRoom ? POLLOUT : 0, waitMs, revents, woken))
+            return Complete(write_, error);
+        if (woken) {
+            GiveWayToCancels(hold);
+            if (!write_.has_value())
+                return true;
+        }
     }
 }
 
-bool Drive(CommPort &port, std::optional<IoRequest> &slot, uint64_t limit)
+bool CommPort::DriveSlot(Slot &slot, uint64_t limit, std::unique_lock<std::mutex> &hold)
 {
-    return &slot == &port.read ? DriveRead(port, limit) : DriveWrite(port, limit);
+    return &slot == &read_ ? DriveRead(limit, hold) : DriveWrite(limit, hold);
 }
 
-// The pending request of `port` that `ov` controls, or null.
-std::optional<IoRequest> *RequestOf(CommPort &port, const OVERLAPPED *ov)
+IoDrive CommPort::Drive(const Event &event, uint64_t limit)
 {
-    for (std::optional<IoRequest> *slot : {&port.read, &port.write})
+    std::unique_lock<std::mutex> hold(io_);
+    GiveWayToCancels(hold);
+    Slot *slot = SlotOf(event);
+    if (slot == nullptr)
+        return IoDrive::NoIo;
+    return DriveSlot(*slot, limit, hold) ? IoDrive::Completed : IoDrive::Pending;
+}
+
+CommPort::Slot *CommPort::SlotOf(const Event &event)
+{
+    for (Slot *slot : {&read_, &write_})
+        if (slot->has_value() && (*slot)->event.get() == &event)
+            return slot;
+    return nullptr;
+}
+
+CommPort::Slot *CommPort::SlotOf(const OVERLAPPED *ov)
+{
+    for (Slot *slot : {&read_, &write_})
         if (slot->has_value() && (*slot)->ov == ov)
             return slot;
     return nullptr;
 }
 
 // Records a request in `slot`: the common part of ReadFile and WriteFile.
-BOOL StartRequest(CommPort &port, std::optional<IoRequest> &slot, IoRequest request, LPDWORD done)
+// Called with io_ held.
+BOOL CommPort::StartRequest(Slot &slot, IoRequest request, LPDWORD done)
 {
     // One read and one write at a time; Windows would queue more, the
     // program never asks for it.
-    if (request.ov == nullptr || slot.has_value() || RequestOf(port, request.ov) != nullptr) {
+    if (request.ov == nullptr || slot.has_value() || SlotOf(request.ov) != nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     if (done != nullptr)
         *done = 0;
     // As on Windows, the start of an overlapped request resets its event.
-    if (Event *event = Find<Event>(request.event))
-        event->Reset();
+    if (request.event != nullptr) {
+        request.event->Reset();
+        request.event->AttachDriver(std::static_pointer_cast<CommPort>(shared_from_this()));
+    }
     request.ov->Internal = STATUS_PENDING;
     request.ov->InternalHigh = 0;
-    slot = request;
+    slot = std::move(request);
     SetLastError(ERROR_IO_PENDING);
     return FALSE;
 }
 
-IoRequest NewRequest(LPOVERLAPPED ov, DWORD count)
+BOOL CommPort::StartRead(LPVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED ov)
 {
-    IoRequest request{};
-    request.ov = ov;
-    request.event = ov != nullptr ? ov->hEvent : nullptr;
-    request.progress = IoProgress{MonotonicMs(), 0, 0, count};
-    return request;
-}
-
-}  // namespace
-
-IoDrive DriveIoOf(HANDLE event, DWORD milliseconds)
-{
-    for (KernelObject *object : LiveObjects()) {
-        CommPort *port = dynamic_cast<CommPort *>(object);
-        if (port == nullptr)
-            continue;
-        for (std::optional<IoRequest> *slot : {&port->read, &port->write})
-            if (slot->has_value() && (*slot)->event == event)
-                return Drive(*port, *slot, LimitAfter(milliseconds)) ? IoDrive::Completed : IoDrive::Pending;
-    }
-    return IoDrive::NoIo;
-}
-
-void CancelPortIo(CommPort &port)
-{
-    if (port.read.has_value())
-        Complete(port.read, ERROR_OPERATION_ABORTED);
-    if (port.write.has_value())
-        Complete(port.write, ERROR_OPERATION_ABORTED);
-}
-
-BOOL ReadFile(HANDLE h, LPVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED ov)
-{
-    CommPort *port = FindTerminalOrFail(h);
-    if (port == nullptr)
-        return FALSE;
     IoRequest request = NewRequest(ov, count);
     request.readBuffer = static_cast<char *>(buffer);
-    request.readTimeouts = ReadTimeoutsFor(port->timeouts, count);
-    return StartRequest(*port, port->read, request, done);
+    request.readTimeouts = ReadTimeoutsFor(timeouts(), count);
+    std::unique_lock<std::mutex> hold(io_);
+    GiveWayToCancels(hold);
+    return StartRequest(read_, std::move(request), done);
 }
 
-BOOL WriteFile(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED ov)
+BOOL CommPort::Write(LPCVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED ov)
 {
-    if (const StdStream *stream = Find<StdStream>(h))
-        return WriteStdStream(*stream, buffer, count, done, ov);
-    CommPort *port = FindTerminalOrFail(h);
-    if (port == nullptr)
-        return FALSE;
-    IoRequest request = NewRequest(ov, count);
-    request.writeBuffer = static_cast<const char *>(buffer);
-    request.writeTotalMs = WriteTotalFor(port->timeouts, count);
-    return StartRequest(*port, port->write, request, done);
-}
-
-BOOL GetOverlappedResult(HANDLE h, LPOVERLAPPED ov, LPDWORD done, BOOL wait)
-{
-    CommPort *port = FindOrFail<CommPort>(h);
-    if (port == nullptr)
-        return FALSE;
-    if (ov == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
+    if (!terminal()) {
+        SetLastError(ERROR_INVALID_FUNCTION);
         return FALSE;
     }
+    IoRequest request = NewRequest(ov, count);
+    request.writeBuffer = static_cast<const char *>(buffer);
+    request.writeTotalMs = WriteTotalFor(timeouts(), count);
+    std::unique_lock<std::mutex> hold(io_);
+    GiveWayToCancels(hold);
+    return StartRequest(write_, std::move(request), done);
+}
+
+BOOL CommPort::Result(LPOVERLAPPED ov, LPDWORD done, BOOL wait)
+{
+    std::unique_lock<std::mutex> hold(io_);
+    GiveWayToCancels(hold);
     if (ov->Internal == STATUS_PENDING) {
-        std::optional<IoRequest> *slot = RequestOf(*port, ov);
+        Slot *slot = SlotOf(ov);
         if (slot == nullptr) {
             SetLastError(ERROR_INVALID_PARAMETER);
             return FALSE;
@@ -289,11 +304,11 @@ BOOL GetOverlappedResult(HANDLE h, LPOVERLAPPED ov, LPDWORD done, BOOL wait)
             SetLastError(ERROR_IO_INCOMPLETE);
             return FALSE;
         }
-        HANDLE event = (*slot)->event;
-        Drive(*port, *slot, kForever);
+        std::shared_ptr<Event> event = (*slot)->event;
+        DriveSlot(*slot, kForever, hold);
         // Windows waits on the event here, which resets an auto-reset one.
-        if (Event *signalled = Find<Event>(event))
-            signalled->Take();
+        if (event != nullptr)
+            event->Take();
     }
     if (done != nullptr)
         *done = static_cast<DWORD>(ov->InternalHigh);
@@ -303,11 +318,53 @@ BOOL GetOverlappedResult(HANDLE h, LPOVERLAPPED ov, LPDWORD done, BOOL wait)
     return FALSE;
 }
 
-BOOL CancelIo(HANDLE h)
+void CommPort::Cancel()
 {
-    CommPort *port = FindOrFail<CommPort>(h);
+    ++cancels_;
+    // Wakes a drive waiting in poll() on another thread; it gives way.
+    eventfd_write(wake_, 1);
+    std::lock_guard<std::mutex> hold(io_);
+    if (read_.has_value())
+        Complete(read_, ERROR_OPERATION_ABORTED);
+    if (write_.has_value())
+        Complete(write_, ERROR_OPERATION_ABORTED);
+    // The last cancel takes every wake back, so no later poll wakes for nothing.
+    if (--cancels_ == 0) {
+        eventfd_t wakes;
+        eventfd_read(wake_, &wakes);
+    }
+    cancelsDone_.notify_all();
+}
+
+BOOL ReadFile(HANDLE h, LPVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED ov)
+{
+    std::shared_ptr<CommPort> port = ReferenceTerminal(h);
+    return port == nullptr ? FALSE : port->StartRead(buffer, count, done, ov);
+}
+
+BOOL WriteFile(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED ov)
+{
+    std::shared_ptr<KernelObject> object = ReferenceObject(h);
+    return object == nullptr ? FALSE : object->Write(buffer, count, done, ov);
+}
+
+BOOL GetOverlappedResult(HANDLE h, LPOVERLAPPED ov, LPDWORD done, BOOL wait)
+{
+    std::shared_ptr<CommPort> port = Reference<CommPort>(h);
     if (port == nullptr)
         return FALSE;
-    CancelPortIo(*port);
+    if (ov == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    return port->Result(ov, done, wait);
+}
+
+BOOL CancelIo(HANDLE h)
+{
+    std::shared_ptr<CommPort> port = Reference<CommPort>(h);
+    if (port == nullptr)
+        return FALSE;
+    port->Cancel();
     return TRUE;
 }

@@ -9,7 +9,7 @@
 #include "monotonic_clock.h"
 #include "port_restore.h"
 #include "std_streams.h"
-#include "win32_posix.h"
+#include "win32_subset.h"
 
 namespace {
 

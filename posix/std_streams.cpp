@@ -20,20 +20,17 @@ HANDLE GetStdHandle(DWORD which)
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
-    static HANDLE output = NULL;
-    if (output == NULL && fcntl(STDOUT_FILENO, F_GETFD) != -1)
-        output = RegisterObject(std::make_unique<StdStream>(STDOUT_FILENO));
+    // Looked at once, as Windows fixes a process's standard handles at its start.
+    static const HANDLE output =
+        fcntl(STDOUT_FILENO, F_GETFD) != -1 ? RegisterObject(std::make_shared<StdStream>(STDOUT_FILENO)) : NULL;
     return output;
 }
 
-// What fd 1 is, for standard output, the one handle the program asks about.
-DWORD GetFileType(HANDLE h)
+// What fd 1 is now: a file on disk, a character device, a pipe or socket.
+DWORD StdStream::FileType() const
 {
-    const StdStream *stream = Find<StdStream>(h);
-    if (stream == nullptr)
-        return FILE_TYPE_UNKNOWN;
     struct stat status;
-    if (fstat(stream->fd(), &status) != 0)
+    if (fstat(fd_, &status) != 0)
         return FILE_TYPE_UNKNOWN;
     if (S_ISREG(status.st_mode))
         return FILE_TYPE_DISK;
@@ -42,7 +39,7 @@ DWORD GetFileType(HANDLE h)
     return S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode) ? FILE_TYPE_PIPE : FILE_TYPE_UNKNOWN;
 }
 
-BOOL WriteStdStream(const StdStream &stream, LPCVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED ov)
+BOOL StdStream::Write(LPCVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED ov)
 {
     if (ov != nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -52,7 +49,7 @@ BOOL WriteStdStream(const StdStream &stream, LPCVOID buffer, DWORD count, LPDWOR
     const char *bytes = static_cast<const char *>(buffer);
     DWORD written = 0;
     while (written < count) {
-        ssize_t put = write(stream.fd(), bytes + written, count - written);
+        ssize_t put = write(fd_, bytes + written, count - written);
         if (put < 0 && errno == EINTR)
             continue;
         if (put <= 0) {

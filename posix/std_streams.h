@@ -8,16 +8,18 @@
 // standard output does on Windows (a file or an anonymous pipe).
 class StdStream : public KernelObject {
 public:
-    explicit StdStream(int fd) : fd_(fd) {}
-    int fd() const { return fd_; }
+    static const ObjectType kType = ObjectType::StdStream;
+
+    explicit StdStream(int fd) : KernelObject(kType), fd_(fd) {}
+
+    // WriteFile: every byte, or FALSE with errno at the first failure
+    // (EPIPE when the reader is gone). No OVERLAPPED.
+    BOOL Write(LPCVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED ov) override;
+    DWORD FileType() const override;
 
 private:
-    int fd_;
+    const int fd_;
 };
-
-// WriteFile on a standard stream: every byte, or FALSE with errno at the
-// first failure (EPIPE when the reader is gone). No OVERLAPPED.
-BOOL WriteStdStream(const StdStream &stream, LPCVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED ov);
 
 // A reader that is gone makes a write fail with EPIPE instead of killing
 // the process, as on Windows. Once per process.

@@ -7,7 +7,7 @@
 #include <pthread.h>
 
 #include "kernel_objects.h"
-#include "win32_posix.h"
+#include "win32_subset.h"
 
 namespace {
 
@@ -15,7 +15,11 @@ std::atomic<int> runningThreads{0};
 
 // The handle of a started thread. The thread runs on detached: closing
 // the handle does not end it, as on Windows.
-class Thread : public KernelObject {};
+class Thread : public KernelObject {
+public:
+    static const ObjectType kType = ObjectType::Thread;
+    Thread() : KernelObject(kType) {}
+};
 
 struct ThreadStart {
     LPTHREAD_START_ROUTINE start;
@@ -66,7 +70,7 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES sa, size_t stackSize, LPTHREAD_START_R
     pthread_detach(thread);
     if (threadId != nullptr)
         *threadId = ++lastThreadId;
-    return RegisterObject(std::make_unique<Thread>());
+    return RegisterObject(std::make_shared<Thread>());
 }
 
 void InitializeCriticalSection(LPCRITICAL_SECTION section)

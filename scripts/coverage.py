@@ -30,7 +30,8 @@ def clear_counts(build):
 
 def run_tests(build, jobs):
     pattern = '^(' + '|'.join(layer.replace('.', r'\.') for layer in LAYERS) + r')\.'
-    return subprocess.run(['ctest', '--test-dir', build, '-R', pattern, '-j', str(jobs),
+    # posix.tsan and fake.tsan run the ThreadSanitizer tree's programs, which count nothing here.
+    return subprocess.run(['ctest', '--test-dir', build, '-R', pattern, '-E', r'\.tsan$', '-j', str(jobs),
                            '--output-on-failure']).returncode
 
 

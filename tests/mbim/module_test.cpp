@@ -1,5 +1,5 @@
 // The POSIX module and path calls, against what Windows does with them.
-#include "win32_posix.h"
+#include "win32_subset.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

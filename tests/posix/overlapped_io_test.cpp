@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <ctime>
 #include <gtest/gtest.h>
+#include <thread>
 
 #include "port_fixtures.h"
 
@@ -84,17 +85,61 @@ TEST(HangUp, EndsTheReadPromptlyWithoutSpinning)
     EXPECT_LT(ElapsedMs(start), 1200);
 }
 
-TEST(PortClose, AbortsThePendingRead)
+// Who waits while the port and its read's event are closed: nobody; another
+// thread on the read's event (driving the port, in poll); another thread on
+// an event of its own (the answer writer while the transaction ends). Each
+// closing lands at another point of the wait, round after round.
+enum class Waiter { None, OnTheRead, OnItsOwnEvent };
+
+class PortClose : public testing::TestWithParam<Waiter> {};
+
+// The pending read is aborted and its event set; a wait on another thread
+// ends as on Windows (signalled, or refused when its handle was already
+// gone), never on a freed object and never only at its time limit.
+TEST_P(PortClose, AbortsThePendingReadAndEndsWaitsOnIt)
 {
     PtyPair pty;
-    Request read;
-    {
-        OpenPort port(pty.SlaveName());
-        read.StartRead(port.get());
+    const Waiter waiter = GetParam();
+    for (int round = 0; round < (waiter == Waiter::None ? 1 : 100); ++round) {
+        HANDLE port = CreateFileA(pty.SlaveName(), GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
+                                  FILE_FLAG_OVERLAPPED, NULL);
+        ASSERT_NE(port, INVALID_HANDLE_VALUE);
+        Request read;
+        HANDLE own = CreateEventA(NULL, FALSE, FALSE, NULL);
+        read.StartRead(port);  // the time-outs are all 0: only the close ends it
+        HANDLE awaited = waiter == Waiter::OnTheRead ? read.ov.hEvent : own;
+        DWORD waited = WAIT_OBJECT_0, error = 0;
+        std::thread other;
+        if (waiter != Waiter::None)
+            other = std::thread([&] {
+                waited = WaitForSingleObject(awaited, 5000);
+                error = GetLastError();
+            });
+        std::this_thread::sleep_for(std::chrono::microseconds(round % 5 * 400));
+        CloseHandle(port);
+        if (waiter == Waiter::None) {
+            EXPECT_EQ(read.ov.Internal, ERROR_OPERATION_ABORTED);
+            EXPECT_EQ(WaitForSingleObject(read.ov.hEvent, 0), WAIT_OBJECT_0);
+        }
+        CloseHandle(read.ov.hEvent);
+        read.ov.hEvent = NULL;
+        SetEvent(own);
+        if (other.joinable())
+            other.join();
+        CloseHandle(own);
+        EXPECT_TRUE(waited == WAIT_OBJECT_0 || (waited == WAIT_FAILED && error == ERROR_INVALID_HANDLE))
+            << "round " << round << ": " << waited;
     }
-    EXPECT_EQ(read.ov.Internal, ERROR_OPERATION_ABORTED);
-    EXPECT_EQ(WaitForSingleObject(read.ov.hEvent, 0), WAIT_OBJECT_0);
 }
+
+std::string WaiterName(const testing::TestParamInfo<Waiter> &info)
+{
+    static const char *const kNames[] = {"NobodyWaits", "WaitOnTheRead", "WaitOnItsOwnEvent"};
+    return kNames[static_cast<int>(info.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(Close, PortClose, testing::Values(Waiter::None, Waiter::OnTheRead, Waiter::OnItsOwnEvent),
+                         WaiterName);
 
 TEST(Write, CompletesWithAllBytes)
 {

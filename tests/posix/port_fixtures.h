@@ -15,7 +15,7 @@
 
 #include "handle_guard.h"
 #include "pty_pair.h"
-#include "win32_posix.h"
+#include "win32_subset.h"
 
 // Plays (delay ms from start, text) steps into the master on its own
 // thread; an empty text closes the master (a hang-up).

@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 #include "fd_guard.h"
-#include "win32_posix.h"
+#include "win32_subset.h"
 
 namespace {
 

@@ -1,7 +1,10 @@
-// POSIX stand-in for the Win32 subset atcmd uses. Only what the program
-// calls is here, with the semantics Windows gives it; see posix/README.md
-// for the mapping. Error numbers from GetLastError are errno values, except
-// the few Win32 codes the program compares against (defined below).
+// The Win32 subset atcmd uses, declared for builds without <windows.h>:
+// the contract behind which posix/ (the stand-in the Linux program ships
+// with) and tests/fake/ (a scripted fake for the unit tests) stand as peers.
+// Only what the program calls is here, with the meaning Windows gives it;
+// posix/README.md maps it to POSIX. Error numbers from GetLastError are the
+// platform's own, except the few Win32 codes the program compares against
+// (defined below).
 #pragma once
 
 #include <cstddef>
