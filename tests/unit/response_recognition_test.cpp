@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "captured_stderr.h"
+
 namespace {
 
 const size_t kReadSize = 127;
@@ -209,9 +211,9 @@ TEST(ScanResponseLines, KeepsOnlyTheUnfinishedLine)
 
 TEST(ExpectedResponse, MalformedIsTracedOnceWithTheLibrarysMessage)
 {
-    testing::internal::CaptureStderr();
+    CaptureTraces();
     EXPECT_EQ(ScanChunks({"\r\n(\r\n", "\r\nOK\r\n", "\r\n> "}, "("), kScanNothing);
-    std::string traces = testing::internal::GetCapturedStderr();
+    std::string traces = CapturedTraces();
     size_t first = traces.find("regex compile failed: ");
     ASSERT_NE(first, std::string::npos) << traces;
     EXPECT_GT(traces.size(), first + strlen("regex compile failed: \n")) << traces;
@@ -237,10 +239,10 @@ TEST(ExpectedResponse, CatastrophicSearchIsNoMatchNotACrash)
 {
     const std::string line(64, 'x');
     ExpectedResponse catastrophic("(x+x+)+y");
-    testing::internal::CaptureStderr();
+    CaptureTraces();
     size_t from = 0;
     bool matched = catastrophic.FoundIn(line, from, false);
-    std::string traces = testing::internal::GetCapturedStderr();
+    std::string traces = CapturedTraces();
     EXPECT_FALSE(matched);
     EXPECT_NE(traces.find("regex search failed"), std::string::npos) << traces;
 }
