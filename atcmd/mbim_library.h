@@ -1,14 +1,15 @@
-// The MBIM port library's entry-point types, and owners for the loaded
-// library and for an open MBIM handle.
+// Pointers to the MBIM port library's entry points, and owners for the
+// loaded library and for an open MBIM handle.
 #pragma once
 
+#include "mbim_port_api.h"
 #include "win32.h"
 
-// The library ABI: C linkage, cdecl, undecorated names.
-typedef int(WINAPIV *MbimDllOpenFn)(void **handle);
-typedef int(WINAPIV *MbimDllCloseFn)(void *handle);
-typedef int(WINAPIV *MbimPortSendFn)(void *handle, const char *cmd, unsigned len);
-typedef int(WINAPIV *MbimPortGetResponseFn)(void *handle, char *buf, unsigned *len);
+// The library's contract, its calling convention included: mbim_port_api.h.
+typedef MbimDllOpenFunction *MbimDllOpenFn;
+typedef MbimDllCloseFunction *MbimDllCloseFn;
+typedef MbimPortSendFunction *MbimPortSendFn;
+typedef MbimPortGetResponseFunction *MbimPortGetResponseFn;
 
 const char kMbimLibraryName[] = "MbimPortAPI.dll";
 

@@ -1,10 +1,11 @@
 # The form in which atcmd's Windows executables ship: the shared version
-# resource and manifest (atcmd/shared_resources.rc), a static runtime so only
-# system DLLs are needed, no debug sections outside Debug builds.
-# Included by each folder that builds one; RC is enabled per directory.
+# resource and manifest (cmake/windows/), a static runtime so only system
+# DLLs are needed, no debug sections outside Debug builds. Each program keeps
+# its own .rc beside its sources. Included by each folder that builds one;
+# RC is enabled per directory.
 enable_language(RC)
 
-set(ATCMD_RESOURCE_DIR ${PROJECT_SOURCE_DIR}/atcmd)
+set(ATCMD_RESOURCE_DIR ${CMAKE_CURRENT_LIST_DIR}/windows)
 set(ATCMD_GENERATED_RESOURCE_DIR ${PROJECT_BINARY_DIR}/resources)
 
 # The manifest names the processor architecture the programs are built for.

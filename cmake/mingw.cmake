@@ -2,8 +2,9 @@
 # files set ATCMD_MINGW_TRIPLET and CMAKE_SYSTEM_PROCESSOR, then include this.
 set(CMAKE_SYSTEM_NAME Windows)
 
-# The win32 threading flavour: the program has one thread, and this flavour
-# needs no libwinpthread, so the executable depends on system DLLs only.
+# The win32 threading flavour: the programs start their threads with
+# CreateThread, never through the C++ library, and this flavour needs no
+# libwinpthread, so the executables depend on system DLLs only.
 set(CMAKE_C_COMPILER ${ATCMD_MINGW_TRIPLET}-gcc-win32)
 set(CMAKE_CXX_COMPILER ${ATCMD_MINGW_TRIPLET}-g++-win32)
 set(CMAKE_RC_COMPILER ${ATCMD_MINGW_TRIPLET}-windres)

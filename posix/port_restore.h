@@ -1,5 +1,5 @@
 // Leaves a terminal as it was found when the program lets go of it: at
-// its close, and when SIGINT, SIGTERM or SIGHUP ends the process.
+// its close, and when SIGINT, SIGTERM, SIGHUP or SIGQUIT ends the process.
 #pragma once
 
 #include <termios.h>

@@ -19,7 +19,7 @@ import sys
 import tempfile
 
 # The layers that run natively, in this tree, without Wine or the release tree.
-LAYERS = ['unit', 'posix', 'e2e.native', 'mbim.native', 'mbim.posix', 'fake', 'trace.unit']
+LAYERS = ['unit', 'posix', 'e2e.native', 'mbim.native', 'fake', 'trace.unit']
 FOLDERS = ['atcmd', 'posix', 'tools']
 
 

@@ -3,11 +3,13 @@
 Wine) against modemsim on a pseudo-terminal, then checks the exit code, the
 bytes the modem received, the trace text, and the time and CPU it took.
 
-Exit status: 0 passed, 1 failed.
+    run_scenario.py --list [--wine KIND]
+    run_scenario.py --case NAME --exe PROGRAM --modemsim PATH [--work-dir DIR]
+                    [--wine KIND --wine-prefix DIR]
+
+Exit status: 0 passed, 1 failed, 77 skipped (that Wine cannot run here).
 """
 
-import argparse
-import dataclasses
 import fcntl
 import os
 import select
@@ -21,8 +23,9 @@ import time
 sys.dont_write_bytecode = True
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-sys.path.insert(0, os.path.join(HERE, '..', 'wine'))
+sys.path.insert(0, os.path.join(HERE, '..', 'runner'))
 
+import runner  # noqa: E402
 import scenarios  # noqa: E402
 import wine  # noqa: E402
 
@@ -141,8 +144,8 @@ def run_program(command, env, workdir, trace_of, stdout_kind='file', stderr_kind
 
 
 def fragment_text(fragment, under_wine: bool, port: str) -> str:
-    if isinstance(fragment, scenarios.Differs):
-        fragment = fragment.wine if under_wine else fragment.native
+    if isinstance(fragment, runner.Differs):
+        fragment = fragment.under(under_wine)
     return fragment.replace('{port}', port)
 
 
@@ -245,11 +248,6 @@ def report(scenario, run: Run, received, modem, failures, command) -> None:
         print(run.raw_stderr.decode('latin-1')[-6000:])
         if modem:
             print('modemsim stderr:\n' + modem.diagnostics())
-        print('FAILED:')
-        for failure in failures:
-            print('  - ' + failure)
-    else:
-        print('PASSED')
 
 
 def answer_checked(scenario) -> bool:
@@ -257,17 +255,10 @@ def answer_checked(scenario) -> bool:
     return scenario.answer is not None or scenario.answer_to != 'file'
 
 
-def run_scenario(scenario, options) -> int:
-    if options.wine and isinstance(scenario.wine, scenarios.WineDifference):
-        print('under Wine: %s' % scenario.wine.reason)
-        scenario = dataclasses.replace(scenario, **scenario.wine.overrides)
-    if not os.path.isfile(options.exe):
-        print('program not found: %s' % options.exe)
-        return 1
-    if options.wine:
-        status = options.wine.start()
-        if status:
-            return status
+def run_scenario(scenario, options):
+    """The scenario's failed expectations."""
+    for option in ('exe', 'modemsim', 'work_dir'):
+        setattr(options, option, os.path.abspath(getattr(options, option)))
     index = [s.name for s in scenarios.SCENARIOS].index(scenario.name)
     os.makedirs(options.work_dir, exist_ok=True)
     workdir = tempfile.mkdtemp(prefix=scenario.name + '.', dir=options.work_dir)
@@ -308,37 +299,22 @@ def run_scenario(scenario, options) -> int:
     report(scenario, run, received, modem, failures, command)
     if not failures and not options.keep:
         shutil.rmtree(workdir, ignore_errors=True)
-    return 1 if failures else 0
+    return failures
 
 
-def main() -> int:
-    parser = argparse.ArgumentParser(description=__doc__)
+def arguments(parser) -> None:
     parser.add_argument('--exe', help='the program: atcmd, or atcmd.exe with --wine')
     parser.add_argument('--modemsim', help='the fake modem')
-    parser.add_argument('--scenario', help='the scenario to run')
-    parser.add_argument('--list', action='store_true', help='print the scenario names')
-    parser.add_argument('--wine', choices=sorted(wine.KINDS),
-                        help='run the Windows build under this Wine')
-    parser.add_argument('--wine-prefix', default=os.path.join(tempfile.gettempdir(), 'atcmd-e2e-wine'))
     parser.add_argument('--work-dir', default=os.path.join(tempfile.gettempdir(), 'atcmd-e2e'))
     parser.add_argument('--keep', action='store_true', help='keep the work files of a passed run')
     parser.add_argument('--slack', type=float, default=0.0,
                         help='seconds more for every time and CPU bound: a program built with a slow '
                              'sanitizer; its timing is checked by the other builds')
-    options = parser.parse_args()
-    options.work_dir = os.path.abspath(options.work_dir)
-    if options.list:
-        print('\n'.join(s.name_under(bool(options.wine)) for s in scenarios.SCENARIOS))
-        return 0
-    if not (options.exe and options.modemsim and options.scenario):
-        parser.error('--exe, --modemsim and --scenario are needed')
-    options.exe = os.path.abspath(options.exe)
-    options.modemsim = os.path.abspath(options.modemsim)
-    under_wine = bool(options.wine)
-    if options.wine:
-        options.wine = wine.Wine(options.wine, options.wine_prefix)
-    return run_scenario(scenarios.find(options.scenario, under_wine), options)
+
+
+def needed(options):
+    return [options.exe, options.modemsim]
 
 
 if __name__ == '__main__':
-    sys.exit(main())
+    sys.exit(runner.main(__doc__, scenarios.SCENARIOS, run_scenario, arguments, needed))

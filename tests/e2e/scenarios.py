@@ -4,31 +4,16 @@ One row per scenario. `args` and trace fragments may hold {port}, replaced
 by the port the run uses (the pty's path natively, \\\\.\\COMnn under Wine).
 `traces` is an ordered subsequence of the program's trace text; `absent`
 must not appear anywhere in it. `script` is a modemsim script (None: the
-built-in answers). `wine` is True, or a WineDifference: what the row checks
+built-in answers). `wine` is None, or a WineDifference: what the row checks
 instead under Wine, and why.
 """
 
 from dataclasses import dataclass, field
 from typing import List, Optional, Tuple, Union
 
-
-@dataclass(frozen=True)
-class Differs:
-    """A trace fragment that Wine spells differently (error numbers)."""
-    native: str
-    wine: str
-
+from runner import Differs, WineDifference
 
 Fragment = Union[str, Differs]
-
-
-@dataclass(frozen=True)
-class WineDifference:
-    """A row Wine cannot reproduce: under Wine it runs as `suffix`-named
-    variant with `overrides` applied, and prints `reason`."""
-    reason: str
-    suffix: str
-    overrides: dict
 
 
 @dataclass
@@ -52,16 +37,11 @@ class Scenario:
     # anything. `answer_to` is where standard output goes, as `traces_to`.
     answer: Optional[bytes] = None
     answer_to: str = 'file'
-    wine: Union[bool, WineDifference] = True
+    wine: Optional[WineDifference] = None
     files: List[str] = field(default_factory=list)  # made empty in the run's folder first
     # Under Wine the traces are read through atcmd-trace (whole, in order);
     # False: from Wine's debug channel, with no debugger attached.
     traced: bool = True
-
-    def name_under(self, under_wine: bool) -> str:
-        if under_wine and isinstance(self.wine, WineDifference):
-            return self.name + self.wine.suffix
-        return self.name
 
 
 def send(data: bytes) -> str:
@@ -391,10 +371,3 @@ for cut in range(1, len(b'\r\nERROR\r\n')):
     SCENARIOS.append(Scenario(
         'error_cut_at_%d' % cut, AT + ['/resp', 'OK', '/timeout', '3000'], -1,
         script=split_answer(b'\r\nERROR\r\n', cut), traces=['read ERROR result', 'AtCommand() return -1\n']))
-
-
-def find(name: str, under_wine: bool = False) -> Scenario:
-    for scenario in SCENARIOS:
-        if scenario.name_under(under_wine) == name:
-            return scenario
-    raise KeyError(name)

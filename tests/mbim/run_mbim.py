@@ -8,13 +8,12 @@ standard output, the stub's call log and, where the program sleeps, the
 elapsed time.
 
     run_mbim.py --list
-    run_mbim.py --mode native --program bin/atcmd --libraries bin --case NAME
-    run_mbim.py --mode wine64 --program bin/atcmd.exe --libraries bin \
-                --wineprefix DIR --case NAME      (or --mode wine32)
+    run_mbim.py --program bin/atcmd --libraries bin --case NAME
+    run_mbim.py --wine wine64 --wine-prefix DIR --program bin/atcmd.exe \
+                --libraries bin --case NAME      (or --wine wine32)
 
 Exit status: 0 passed, 1 failed, 77 skipped (that Wine cannot run here).
 """
-import argparse
 import os
 import re
 import shutil
@@ -25,7 +24,8 @@ import time
 
 # Wine handling and debug-output decoding are shared with the e2e scenarios.
 sys.dont_write_bytecode = True
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wine"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "runner"))
+import runner  # noqa: E402
 import wine  # noqa: E402
 
 LIBRARY = "MbimPortAPI.dll"
@@ -147,11 +147,8 @@ CASES = [
 class Native:
     exe_name = "atcmd"
 
-    def __init__(self, args):
+    def __init__(self, options):
         pass
-
-    def start(self):
-        return 0
 
     def program_path(self, path):
         return path
@@ -166,11 +163,8 @@ class Native:
 class Wine:
     exe_name = "atcmd.exe"
 
-    def __init__(self, args):
-        self.wine = wine.Wine(args.mode, args.wineprefix)
-
-    def start(self):
-        return self.wine.start()
+    def __init__(self, options):
+        self.wine = options.wine
 
     def program_path(self, path):
         return wine.windows_path(path)
@@ -233,10 +227,12 @@ def parse_log(path):
     return [line.replace("handle=" + handle, "handle=H") for line in lines]
 
 
-def run_case(case, mode, args):
+def run_case(case, options):
+    """The case's failed expectations."""
+    mode = (Wine if options.wine else Native)(options)
     root = os.path.realpath(tempfile.mkdtemp(prefix="mbim-" + case.name[:20] + "-"))
     try:
-        return check_case(case, mode, args, root)
+        return check_case(case, mode, options, root)
     finally:
         shutil.rmtree(root, ignore_errors=True)
 
@@ -302,28 +298,12 @@ def check_case(case, mode, args, root):
     return errors
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--list", action="store_true")
-    parser.add_argument("--mode", choices=["native"] + sorted(wine.KINDS), default="native")
-    parser.add_argument("--program")
-    parser.add_argument("--libraries")
-    parser.add_argument("--wineprefix")
-    parser.add_argument("--case")
-    args = parser.parse_args()
-    if args.list:
-        print(";".join(case.name for case in CASES))
-        return 0
-    case = next(c for c in CASES if c.name == args.case)
-    mode = (Native if args.mode == "native" else Wine)(args)
-    status = mode.start()
-    if status:
-        return status
-    errors = run_case(case, mode, args)
-    for error in errors:
-        print("FAIL", case.name, error)
-    return 1 if errors else 0
+
+def arguments(parser):
+    parser.add_argument("--program", help="atcmd, or atcmd.exe with --wine")
+    parser.add_argument("--libraries", help="the folder the stub and its variants are built in")
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(runner.main(__doc__, CASES, run_case, arguments,
+                         lambda options: [options.program, options.libraries]))

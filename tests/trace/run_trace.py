@@ -7,14 +7,13 @@ atcmd.exe: its texts also reach Wine's debug channel when run directly, and
 a stalled or closed output of atcmd-trace never holds a run against a
 flooding modem past its time limit.
 
-    run_trace.py --list --kind wine64
-    run_trace.py --kind wine64 --prefix DIR --bin DIR --case NAME
+    run_trace.py --list --wine wine64
+    run_trace.py --wine wine64 --wine-prefix DIR --bin DIR --case NAME
                  [--modemsim PATH --work-dir DIR]
 
 Exit status: 0 passed, 1 failed, 77 skipped (that Wine cannot run here).
 """
 
-import argparse
 import dataclasses
 import os
 import re
@@ -27,8 +26,9 @@ from typing import Callable, List, Optional
 
 sys.dont_write_bytecode = True
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, '..', 'wine'))
+sys.path.insert(0, os.path.join(HERE, '..', 'runner'))
 sys.path.insert(0, os.path.join(HERE, '..', 'e2e'))
+import runner  # noqa: E402
 import wine  # noqa: E402
 import run_scenario  # noqa: E402
 import scenarios  # noqa: E402
@@ -50,17 +50,6 @@ def arg_lines(args: List[str]) -> str:
     return ''.join('arg[%d]=%s\n' % (i, a) for i, a in enumerate(args, 1))
 
 
-@dataclasses.dataclass(frozen=True)
-class WineDifference:
-    """Standard output that Wine `kind` gives instead of the Windows one, and
-    why. Under that Wine the case is listed with `suffix` added to its name
-    and passes with either output (a later Wine may have mended it)."""
-    kind: str
-    suffix: str
-    reason: str
-    stdout: str
-
-
 @dataclasses.dataclass
 class Case:
     name: str
@@ -69,14 +58,19 @@ class Case:
     stdout: Optional[str] = None  # exactly, when given
     stderr: List[str] = dataclasses.field(default_factory=list)  # fragments
     check: Optional[Callable[[str], List[str]]] = None  # more checks of stdout
-    wine: Optional[WineDifference] = None
+    # Standard output a Wine gives instead of the Windows one, accepted as
+    # well (a later Wine may have mended it).
+    stdout_also: Optional[str] = None
+    wine: Optional[runner.WineDifference] = None
 
-    def difference(self, kind: str) -> Optional[WineDifference]:
-        return self.wine if self.wine and self.wine.kind == kind else None
 
-    def name_under(self, kind: str) -> str:
-        difference = self.difference(kind)
-        return self.name + difference.suffix if difference else self.name
+@dataclasses.dataclass
+class Special:
+    """A case that runs atcmd.exe: `run(wine, bin_dir, options)` gives its
+    failures."""
+    name: str
+    run: Callable[..., List[str]]
+    wine: Optional[runner.WineDifference] = None
 
 
 def stamped_in_order(stdout: str) -> List[str]:
@@ -123,10 +117,10 @@ CASES = [
     # the catching frame's registers.
     Case('exception_the_program_catches', [DEBUGGEE, 'text:before', 'catch', 'text:after', 'exit:1'], 1,
          'before\nC++ exception caught, registers kept\nafter\n',
-         wine=WineDifference('wine64', '_wine64_may_lose_rbp',
-                             'Wine 8 hands rbp back as 0 after a C++ catch in an x64 program under a '
-                             'debugger (without one it keeps it, as Windows does)',
-                             'before\nC++ exception caught, registers lost: rbp\nafter\n')),
+         wine=runner.WineDifference('Wine 8 hands rbp back as 0 after a C++ catch in an x64 program under a '
+                                    'debugger (without one it keeps it, as Windows does)', '_wine64_may_lose_rbp',
+                                    dict(stdout_also='before\nC++ exception caught, registers lost: rbp\nafter\n'),
+                                    kinds=('wine64',))),
     Case('crash', [DEBUGGEE, 'text:before', 'crash', 'text:after'], ACCESS_VIOLATION & 0xff, 'before\n',
          ['the program ended by exception 0xC0000005 at 0x']),
     Case('missing_program', ['no-such-program.exe', 'a'], NOT_RUN, '',
@@ -226,12 +220,12 @@ def flood_into(w, bin_dir: str, options, port_number: int, stalled: bool) -> Lis
     return failures
 
 
-SPECIAL_CASES = {
-    'atcmd_texts_also_on_debug_channel': lambda w, bin_dir, options: texts_also_on_debug_channel(w, bin_dir),
+CASES += [
+    Special('atcmd_texts_also_on_debug_channel', lambda w, bin_dir, options: texts_also_on_debug_channel(w, bin_dir)),
     # COM ports of their own in the shared prefix.
-    'flood_into_stalled_output': lambda w, bin_dir, options: flood_into(w, bin_dir, options, 240, True),
-    'flood_into_closed_output': lambda w, bin_dir, options: flood_into(w, bin_dir, options, 241, False),
-}
+    Special('flood_into_stalled_output', lambda w, bin_dir, options: flood_into(w, bin_dir, options, 240, True)),
+    Special('flood_into_closed_output', lambda w, bin_dir, options: flood_into(w, bin_dir, options, 241, False)),
+]
 
 
 def run(w, bin_dir: str, args: List[str], env: dict):
@@ -240,13 +234,12 @@ def run(w, bin_dir: str, args: List[str], env: dict):
     return done.returncode, done.stdout.decode('latin-1'), done.stderr.decode('latin-1')
 
 
-def check_case(case: Case, kind: str, status: int, stdout: str, stderr: str) -> List[str]:
+def check_case(case: Case, status: int, stdout: str, stderr: str) -> List[str]:
     failures = []
     if status != case.status:
         failures.append('exit status %d, expected %d' % (status, case.status))
-    difference = case.difference(kind)
-    if difference and stdout == difference.stdout:
-        print('the known Wine difference: ' + difference.reason)
+    if case.stdout_also is not None and stdout == case.stdout_also:
+        print('the known Wine difference')
     elif case.stdout is not None and stdout != case.stdout:
         failures.append('standard output differs from the expected %d characters' % len(case.stdout))
     failures += [f'standard error lacks "{text}"' for text in case.stderr if text not in stderr]
@@ -259,48 +252,33 @@ def show(text: str, limit: int = 3000) -> str:
     return text if len(text) <= limit else text[:limit] + '... (%d characters)' % len(text)
 
 
-def main() -> int:
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument('--list', action='store_true')
-    parser.add_argument('--kind', choices=sorted(wine.KINDS))
-    parser.add_argument('--prefix')
-    parser.add_argument('--bin', help='the folder holding atcmd-trace.exe and trace-debuggee.exe')
-    parser.add_argument('--case')
-    parser.add_argument('--modemsim', help='the fake modem, for the cases that flood')
-    parser.add_argument('--work-dir', default=os.path.join(tempfile.gettempdir(), 'atcmd-trace-tests'))
-    options = parser.parse_args()
-    if options.list:
-        print('\n'.join([c.name_under(options.kind) for c in CASES] + list(SPECIAL_CASES)))
-        return 0
-    if not (options.kind and options.prefix and options.bin and options.case):
-        parser.error('--kind, --prefix, --bin and --case are needed')
-    w = wine.Wine(options.kind, options.prefix)
-    status = w.start()
-    if status:
-        return status
-    bin_dir = os.path.abspath(options.bin)
-    for program in (wine.TRACER, 'atcmd.exe', DEBUGGEE):
-        if not os.path.isfile(os.path.join(bin_dir, program)):
-            print('FAILED: %s not built in %s' % (program, bin_dir))
-            return 1
-    if options.case in SPECIAL_CASES:
+def run_case(case, options) -> List[str]:
+    """The case's failed expectations."""
+    w, bin_dir = options.wine, os.path.abspath(options.bin)
+    if isinstance(case, Special):
         os.makedirs(options.work_dir, exist_ok=True)
-        failures = SPECIAL_CASES[options.case](w, bin_dir, options)
-        for failure in failures:
-            print('FAILED: ' + failure)
-        return 1 if failures else 0
-    case = next(c for c in CASES if c.name_under(options.kind) == options.case)
+        return case.run(w, bin_dir, options)
     env = w.environment()
     env['WINEDEBUG'] = '-all'
     status, stdout, stderr = run(w, bin_dir, case.args, env)
-    failures = check_case(case, options.kind, status, stdout, stderr)
+    failures = check_case(case, status, stdout, stderr)
     print('atcmd-trace %s\nexit status %d' % (' '.join(case.args), status))
     print('standard output:\n' + show(stdout))
     print('standard error:\n' + show(stderr))
-    for failure in failures:
-        print('FAILED: ' + failure)
-    return 1 if failures else 0
+    return failures
+
+
+def arguments(parser) -> None:
+    parser.add_argument('--bin', help='the folder holding atcmd-trace.exe and trace-debuggee.exe')
+    parser.add_argument('--modemsim', help='the fake modem, for the cases that flood')
+    parser.add_argument('--work-dir', default=os.path.join(tempfile.gettempdir(), 'atcmd-trace-tests'))
+
+
+def needed(options) -> List[str]:
+    if options.bin is None:
+        return [None]
+    return [os.path.join(options.bin, program) for program in (wine.TRACER, 'atcmd.exe', DEBUGGEE)]
 
 
 if __name__ == '__main__':
-    sys.exit(main())
+    sys.exit(runner.main(__doc__, CASES, run_case, arguments, needed, native=False))

@@ -1,5 +1,4 @@
 #include "deadline.h"
-#include "read_completion.h"
 
 #include <gtest/gtest.h>
 
@@ -42,30 +41,6 @@ TEST(Deadline, LargestLimitIsAlmostFiftyDaysNotImmediate)
     EXPECT_FALSE(deadline.Reached(0x80000000u));
     EXPECT_FALSE(deadline.Reached(0x7FFFFFFEu));  // one tick short of the full cycle
     EXPECT_GT(deadline.Remaining(0x80000000u), 0u);
-}
-
-struct CompletionCase {
-    BOOL succeeded;
-    DWORD lastError;
-    DWORD bytes;
-    ReadCompletion outcome;
-};
-
-TEST(ClassifyReadCompletion, WindowsAndWineSpellings)
-{
-    const CompletionCase cases[] = {
-        {TRUE, 0, 5, ReadCompletion::Bytes},
-        {TRUE, 0, 0, ReadCompletion::NoBytes},                      // Windows: timed out, nothing
-        {FALSE, ERROR_TIMEOUT, 0, ReadCompletion::NoBytes},         // Wine: timed out, nothing
-        {FALSE, ERROR_TIMEOUT, 3, ReadCompletion::Bytes},
-        {FALSE, ERROR_OPERATION_ABORTED, 0, ReadCompletion::Cancelled},
-        {FALSE, ERROR_OPERATION_ABORTED, 4, ReadCompletion::Cancelled},
-        {FALSE, 5, 0, ReadCompletion::Failed},
-        {FALSE, ERROR_IO_PENDING, 0, ReadCompletion::Failed},
-    };
-    for (const CompletionCase &c : cases)
-        EXPECT_EQ(ClassifyReadCompletion(c.succeeded, c.lastError, c.bytes), c.outcome)
-            << c.succeeded << " " << c.lastError << " " << c.bytes;
 }
 
 }  // namespace

@@ -1,21 +1,7 @@
-// A stand-in MbimPortAPI.dll for tests. Its behaviour comes from the
-// environment, read at each call, so the program under test reads nothing:
-//
-//   MBIMSTUB_OPEN_STATUS    MBIM_DllOpen's result (default 0)
-//   MBIMSTUB_SEND_STATUS    MBIMPort_Send's result (default 0)
-//   MBIMSTUB_FAILED_POLLS   polls that fail before the answer (default 0;
-//                           -1: never answer)
-//   MBIMSTUB_POLL_STATUS    a failed poll's result (default 1; not 0)
-//   MBIMSTUB_ANSWER         the answer text (default "OK")
-//   MBIMSTUB_ANSWER_LENGTH  the length reported with it (default its length)
-//   MBIMSTUB_LOG            file to append one line per call to
-//
-// Log lines ("%p" handles, as the C runtime prints them):
-//   load | unload
-//   open status=S handle=H        (handle=none when S is negative)
-//   send handle=H len=N bytes=HEX
-//   poll handle=H len=N zeroed=Z status=S   (len and zeroed as passed in)
-//   close handle=H
+// A stand-in MbimPortAPI.dll for tests, keeping the contract of
+// mbim_port_api.h. Its behaviour comes from the environment, read at each
+// call, so the program under test reads nothing; it logs each call to a
+// file. README.md beside this file lists the variables and the log lines.
 //
 // Built once per entry point with MBIMSTUB_WITHOUT_<ENTRY> to give a
 // library that lacks that entry point.
