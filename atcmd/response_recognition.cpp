@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <boost/regex.hpp>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 #include <string_view>
 
@@ -94,15 +95,22 @@ struct ExpectedResponse::Pattern {
     // Reused by every search: a fresh one allocates its sub-matches anew,
     // once for each line of a flood.
     boost::cmatch what;
+    // Whether an empty line matches, once asked: modems put an empty line
+    // before every other.
+    std::optional<bool> matchesEmptyLine;
 };
 
 ExpectedResponse::ExpectedResponse(const char *expected)
 {
     try {
-        pattern_.reset(new Pattern{boost::regex(expected), boost::cmatch()});
+        pattern_.reset(new Pattern{boost::regex(expected), boost::cmatch(), std::nullopt});
     } catch (const boost::regex_error &e) {
         DebugTrace("regex compile failed: %s\n", e.what());
+        return;
     }
+    size_t from = 0;
+    bool matches = FoundIn(std::string_view(""), from, false);
+    pattern_->matchesEmptyLine = matches;
 }
 
 ExpectedResponse::~ExpectedResponse() = default;
@@ -111,6 +119,8 @@ bool ExpectedResponse::FoundIn(std::string_view line, size_t &from, bool mayGrow
 {
     if (!pattern_)
         return false;
+    if (line.empty() && pattern_->matchesEmptyLine.has_value())
+        return *pattern_->matchesEmptyLine;
     const char *begin = line.data();
     const char *end = begin + line.size();
     try {
