@@ -42,9 +42,13 @@ public:
         if (cut_ || held_.size() + count > kAnswerHeldLimit) {
             cut_ = true;
         } else {
+            // Bytes already held wake the writer once; it takes all there is.
+            bool wake = held_.empty();
             held_.append(bytes, count);
-            ResetEvent(allWritten_.get());
-            SetEvent(handedOver_.get());
+            if (wake) {
+                ResetEvent(allWritten_.get());
+                SetEvent(handedOver_.get());
+            }
         }
         LeaveCriticalSection(&lock_);
     }
@@ -92,26 +96,32 @@ private:
     bool broken_ = false;
 };
 
-// The one writer, started with the first bytes; none without a standard
-// output (a Windows program started with none), or when no thread can be
-// started for it: the answer is then lost, the verdict is not.
+// Standard output as the first bytes find it. A file on disk takes every
+// write at once, whoever reads it, so it is written in line; anything else
+// (a pipe, a terminal) may stall and gets the one writer thread. None
+// without a standard output (a Windows program started with none), or when
+// no thread can be started for it: the answer is then lost, the verdict is
+// not.
 struct {
     bool looked = false;
+    HANDLE inLine = NULL;
+    bool inLineBroken = false;
     AnswerWriter *writer = nullptr;
-} theWriter;
+} theOutput;
 
-AnswerWriter *StartedWriter()
+void LookAtOutput()
 {
-    if (!theWriter.looked) {
-        theWriter.looked = true;
-        HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
-        if (output == NULL || output == INVALID_HANDLE_VALUE)
-            return nullptr;
-        std::unique_ptr<AnswerWriter> writer(new AnswerWriter(output));
-        if (writer->Start())
-            theWriter.writer = writer.release();
+    theOutput.looked = true;
+    HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (output == NULL || output == INVALID_HANDLE_VALUE)
+        return;
+    if (GetFileType(output) == FILE_TYPE_DISK) {
+        theOutput.inLine = output;
+        return;
     }
-    return theWriter.writer;
+    std::unique_ptr<AnswerWriter> writer(new AnswerWriter(output));
+    if (writer->Start())
+        theOutput.writer = writer.release();
 }
 
 }  // namespace
@@ -120,13 +130,19 @@ void WriteAnswer(const char *bytes, DWORD count)
 {
     if (count == 0)
         return;
-    if (AnswerWriter *writer = StartedWriter())
-        writer->Put(bytes, count);
+    if (!theOutput.looked)
+        LookAtOutput();
+    if (theOutput.inLine != NULL) {
+        // A failed write (a full disk) drops this and the rest: cut, never holed.
+        theOutput.inLineBroken = theOutput.inLineBroken || !WriteAll(theOutput.inLine, bytes, count);
+    } else if (theOutput.writer != nullptr) {
+        theOutput.writer->Put(bytes, count);
+    }
 }
 
 void FinishAnswer(const Deadline &deadline)
 {
-    AnswerWriter *writer = theWriter.writer;
+    AnswerWriter *writer = theOutput.writer;
     if (writer == nullptr)
         return;
     DWORD wait = deadline.Remaining(GetTickCount());

@@ -89,3 +89,9 @@ BOOL CloseHandle(HANDLE h)
     object->Close();
     return TRUE;
 }
+
+DWORD GetFileType(HANDLE h)
+{
+    std::shared_ptr<KernelObject> object = ReferenceObject(h);
+    return object == nullptr ? FILE_TYPE_UNKNOWN : object->FileType();
+}

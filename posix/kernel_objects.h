@@ -37,6 +37,8 @@ public:
     virtual DWORD Wait(DWORD milliseconds);
     // WriteFile. Objects that cannot be written refuse.
     virtual BOOL Write(LPCVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED ov);
+    // GetFileType. Only standard output is asked.
+    virtual DWORD FileType() const { return FILE_TYPE_UNKNOWN; }
 
 private:
     const ObjectType type_;

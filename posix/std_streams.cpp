@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "failure.h"
@@ -24,6 +25,19 @@ HANDLE GetStdHandle(DWORD which)
     static const HANDLE output =
         fcntl(STDOUT_FILENO, F_GETFD) != -1 ? RegisterObject(std::make_shared<StdStream>(STDOUT_FILENO)) : NULL;
     return output;
+}
+
+// What fd 1 is now: a file on disk, a character device, a pipe or socket.
+DWORD StdStream::FileType() const
+{
+    struct stat status;
+    if (fstat(fd_, &status) != 0)
+        return FILE_TYPE_UNKNOWN;
+    if (S_ISREG(status.st_mode))
+        return FILE_TYPE_DISK;
+    if (S_ISCHR(status.st_mode))
+        return FILE_TYPE_CHAR;
+    return S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode) ? FILE_TYPE_PIPE : FILE_TYPE_UNKNOWN;
 }
 
 BOOL StdStream::Write(LPCVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED ov)
