@@ -16,7 +16,7 @@ from scenarios import AT, Scenario, answer_with, send
 # e2e rows the guest cannot run as they are meant, and why.
 CLOSED_IS_NO_HANG_UP = ('closing the modem\'s end of a USB or UART line is no hang-up '
                         '(modem_reset_mid_answer unplugs the gadget instead)')
-TIGHT_TIMING = 'its verdict rests on a 100 ms margin, more than an emulated guest on a busy machine keeps'
+TIGHT_TIMING = 'what it checks rests on a margin of 200 ms or less, more than an emulated guest on a busy machine keeps'
 NOT_IN_GUEST = {
     'hang_up_during_read': CLOSED_IS_NO_HANG_UP,
     'answer_then_hang_up': CLOSED_IS_NO_HANG_UP,
@@ -29,9 +29,12 @@ NOT_IN_GUEST = {
     # pause and a limit: the modem resumes 400 ms after a full read, within
     # the next read's 500 ms; it answers 50 ms before the time limit. An
     # emulated guest on a busy machine is that much late (seen: both
-    # verdicts turned).
+    # verdicts turned). The modem's 1200 ms pause against two empty reads of
+    # 500 ms each leaves 200 ms (seen: one empty read, the guest's program
+    # started reading late).
     'error_after_partial_match_at_end_of_full_read': TIGHT_TIMING,
     'answer_just_before_the_deadline': TIGHT_TIMING,
+    'no_time_limit': TIGHT_TIMING,
 }
 # Not stale_ok_from_earlier_run: while the UART is closed QEMU holds the
 # modem's bytes back (as a modem does when RTS/CTS flow control is on), and
