@@ -1,15 +1,19 @@
 # Set-up, build and test in one command each; see README.md.
 JOBS ?= $(shell nproc)
 
-.PHONY: demo test bench coverage install package reproducible deps-native deps-test deps-coverage release native tsan win32 win64 clean
+.PHONY: demo test bench coverage install package reproducible deps-native deps-package deps-test deps-coverage release native tsan win32 win64 clean
 
+# Each target installs what it needs, one set on top of another, so that
+# `make -j` never runs two package installs at once.
 deps-native:
 	bash scripts/install-deps.sh native
 
-# Everything the tests need. After the native install, so that `make -j`
-# never runs two package installs at once (the tests need the release tree,
-# which needs only the native packages).
-deps-test: deps-native
+# The Windows cross compilers: the Windows builds and the packages. No Wine.
+deps-package: deps-native
+	bash scripts/install-deps.sh package
+
+# Everything the tests need: Wine, and the tools the checks run.
+deps-test: deps-package
 	bash scripts/install-deps.sh test
 
 # The program users run and install; `native` is the test build.
@@ -23,15 +27,15 @@ native: deps-test
 
 # ThreadSanitizer, for the layers that start a second thread; its programs
 # run from the native tree's tests.
-tsan: deps-native
+tsan: deps-test
 	cmake --preset tsan
 	cmake --build --preset tsan -j $(JOBS)
 
-win32: deps-test
+win32: deps-package
 	cmake --preset win32
 	cmake --build --preset win32 -j $(JOBS)
 
-win64: deps-test
+win64: deps-package
 	cmake --preset win64
 	cmake --build --preset win64 -j $(JOBS)
 
@@ -52,8 +56,9 @@ package: release win32 win64
 	cmake --build --preset release --target package
 
 # Two clones of the last commit, each packaged, compare every shipped file
-# (`make test` rebuilds one Windows build and the packages only).
-reproducible: deps-test
+# (`make test` rebuilds one Windows build and the packages only). Each clone's
+# `make package` installs what it needs.
+reproducible: deps-native
 	bash scripts/reproducible.sh
 
 # The tests run the Windows programs, the release program and the

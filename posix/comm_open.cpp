@@ -122,9 +122,15 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
     }
     RememberPort(fd.get(), found);
     auto port = std::make_shared<CommPort>(fd.release(), wake.release(), found);
-    if (int error = ExcludeOpeners(port->fd()))
-        return Fail(error);
+    // Raw before anything else: a modem's queued output arrives the moment
+    // the port opens, and while the line discipline echoes it goes back to
+    // the modem (Windows' drivers never echo). What comes during open()
+    // itself only a port that opens with echo off is spared: serial drivers
+    // keep a port's settings from one open to the next, and our close
+    // leaves echo off (RestorePort).
     if (int error = MakeRaw(port->fd(), found))
+        return Fail(error);
+    if (int error = ExcludeOpeners(port->fd()))
         return Fail(error);
     return RegisterObject(std::move(port));
 }

@@ -105,20 +105,12 @@ HANDLE CreateEventA(LPSECURITY_ATTRIBUTES sa, BOOL manualReset, BOOL initialStat
 
 BOOL SetEvent(HANDLE h)
 {
-    std::shared_ptr<Event> event = Reference<Event>(h);
-    if (event == nullptr)
-        return FALSE;
-    event->Set();
-    return TRUE;
+    return ActOn<Event>(h, [](Event &event) { event.Set(); });
 }
 
 BOOL ResetEvent(HANDLE h)
 {
-    std::shared_ptr<Event> event = Reference<Event>(h);
-    if (event == nullptr)
-        return FALSE;
-    event->Reset();
-    return TRUE;
+    return ActOn<Event>(h, [](Event &event) { event.Reset(); });
 }
 
 DWORD WaitForSingleObject(HANDLE h, DWORD milliseconds)

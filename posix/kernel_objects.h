@@ -56,3 +56,14 @@ template <class T> std::shared_ptr<T> Reference(HANDLE handle)
     SetLastError(ERROR_INVALID_HANDLE);
     return nullptr;
 }
+
+// The typed calls that only act: `act` on the object of type T behind
+// `handle`; FALSE with ERROR_INVALID_HANDLE when there is none.
+template <class T, class Act> BOOL ActOn(HANDLE handle, Act act)
+{
+    std::shared_ptr<T> object = Reference<T>(handle);
+    if (object == nullptr)
+        return FALSE;
+    act(*object);
+    return TRUE;
+}

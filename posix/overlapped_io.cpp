@@ -362,9 +362,5 @@ BOOL GetOverlappedResult(HANDLE h, LPOVERLAPPED ov, LPDWORD done, BOOL wait)
 
 BOOL CancelIo(HANDLE h)
 {
-    std::shared_ptr<CommPort> port = Reference<CommPort>(h);
-    if (port == nullptr)
-        return FALSE;
-    port->Cancel();
-    return TRUE;
+    return ActOn<CommPort>(h, [](CommPort &port) { port.Cancel(); });
 }

@@ -23,12 +23,20 @@ RememberedPort remembered[4];
 const int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 // Async-signal-safe: system calls only. Only output still queued in the
-// driver is discarded (a pty queues none: what it took has left).
+// driver is discarded (a pty queues none: what it took has left). Echo is
+// never put back: a USB tty or UART starts with it on, and serial drivers
+// keep a port's settings from one open to the next, so a port left echoing
+// would send a modem's queued output straight back to it while the next
+// run is still inside open(), before any program can go raw. Windows has
+// no echo at all; ECHO and ECHONL are the flags that send anything, the
+// other echo flags only shape what ECHO sends.
 void PutBack(int fd, const termios &found)
 {
     if (QueuedOutput(fd) > 0)
         tcflush(fd, TCOFLUSH);
-    tcsetattr(fd, TCSANOW, &found);
+    termios settings = found;
+    settings.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL);
+    tcsetattr(fd, TCSANOW, &settings);
     ioctl(fd, TIOCNXCL);
 }
 

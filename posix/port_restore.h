@@ -1,5 +1,6 @@
-// Leaves a terminal as it was found when the program lets go of it: at
-// its close, and when SIGINT, SIGTERM, SIGHUP or SIGQUIT ends the process.
+// Leaves a terminal as it was found when the program lets go of it, echo
+// excepted (it stays off): at its close, and when SIGINT, SIGTERM, SIGHUP or
+// SIGQUIT ends the process.
 #pragma once
 
 #include <termios.h>
@@ -13,6 +14,6 @@ void RememberPort(int fd, const termios &found);
 void RestoreRememberedPorts();
 
 // Discards pending output (a close then never waits for it to drain),
-// restores `found`, the settings found at open, and releases exclusivity
+// restores `found`, the settings found at open, echo left off, and releases exclusivity
 // (TIOCNXCL); the port is forgotten. Also for a port the table had no room for.
 void RestorePort(int fd, const termios &found);

@@ -1,23 +1,53 @@
 #!/usr/bin/env bash
-# Installs only the Debian packages that are missing. Works as root on a fresh
-# Debian 12 or 13 machine, and through sudo otherwise.
-#   install-deps.sh native   what the Linux build and its packages need
-#                            (dpkg-dev and file: dependencies of the .deb;
-#                            git: the last commit's date, the build's time)
-#   install-deps.sh test     also the Windows cross compilers (x86, x64), the
-#                            32-bit and 64-bit Wine, and what the tests use
-#                            (mandoc and man-db: the man page checks,
-#                            lintian: the package check)
-#   install-deps.sh coverage the native packages and gcovr (make coverage)
+# Installs only the Debian packages that are missing for one make target.
+# Works as root on a fresh Debian 12 or 13 machine, and through sudo otherwise.
+#   install-deps.sh native    what the Linux build and its packages need (make
+#                             demo, make install, the release tree; dpkg-dev
+#                             and file: dependencies of the .deb; git: the last
+#                             commit's date, the build's time)
+#   install-deps.sh package   also the Windows cross compilers, x86 and x64
+#                             (make package, the Windows trees); no Wine
+#   install-deps.sh test      also the 64-bit Wine, the 32-bit Wine where this
+#                             kernel runs i386 programs (scripts/runs-i386.sh
+#                             decides), and what the tests use (python3-pefile:
+#                             the .exe checks; mandoc and man-db: the man page
+#                             checks; lintian: the package check; qemu-system-x86
+#                             and busybox-static: the guest layer, whose kernel
+#                             scripts/guest-kernel.sh fetches)
+#   install-deps.sh coverage  the native packages and gcovr (make coverage)
+#
+# The archive may be having a bad day. A package list that `apt-get update`
+# cannot fetch (a mirror being synchronised) is a warning, named: apt goes on
+# with the lists it has. A needed package that cannot be installed ends the
+# script, named, with apt's reason. The 32-bit Wine serves the x86 Wine tests
+# only: when it cannot be installed, everything else is, and apt's reason is
+# kept in build/deps/wine32:i386.not-installed, which those tests report
+# (tests/wine/wine.py).
 set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+target=${1:-native}
 
 # Boost.Regex in its standalone, header-only mode needs 1.76; Debian's
 # unversioned package is older on Debian 12, so a versioned one is taken.
 boost_minimum=1.76
 
+# A concurrent apt or dpkg (another install, unattended upgrades) is waited
+# for, up to ten minutes, instead of failing at once. English messages, so
+# that the failed lists and apt's reasons can be picked out.
+apt_get=(env LC_ALL=C DEBIAN_FRONTEND=noninteractive
+         apt-get -q -o DPkg::Lock::Timeout=600)
+
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
 }
+
+say() { echo "install-deps.sh: $*" >&2; }
+indent() { sed 's/^/    /' >&2; }
+
+# What apt says about an install it refused: from the unmet dependencies or
+# its first error on.
+apt_account() { sed -n '/unmet dependencies\|^E: /,$p'; }
 
 # The newest libboost-regexX.Y-dev the archive offers with X.Y >= the minimum.
 newest_boost_regex() {
@@ -28,45 +58,154 @@ newest_boost_regex() {
         sort -n -k1,1 -k2,2 | tail -n 1 | sed 's/^\(.*\) \(.*\)$/libboost-regex\1.\2-dev/'
 }
 
-boost=$(newest_boost_regex)
-if [ -z "$boost" ]; then
-    # A fresh machine may not have read the archive's package lists yet.
-    as_root apt-get update -q
-    boost=$(newest_boost_regex)
-fi
-if [ -z "$boost" ]; then
-    echo "install-deps.sh: the archive offers no libboost-regexX.Y-dev with X.Y >= $boost_minimum" >&2
-    exit 1
-fi
+# apt-get update. Lists it cannot fetch are a warning that names them: apt
+# keeps the copies it had, or has none, and the install below says which
+# package that leaves out. It does not wait for another apt's lock on the
+# lists (DPkg::Lock::Timeout covers dpkg's lock only): that wait is here.
+update_lists() {
+    local log status tries
+    log=$(mktemp)
+    for ((tries = 60; ; tries--)); do
+        status=0
+        as_root "${apt_get[@]}" update 2>&1 | tee "$log" || status=$?
+        if [ "$status" -eq 0 ] || [ "$tries" -le 1 ] ||
+           ! grep -q '^E: Could not get lock /var/lib/apt/lists/' "$log"; then
+            break
+        fi
+        say "another apt is updating the package lists; trying again in 10 s"
+        sleep 10
+    done
+    if [ "$status" -ne 0 ]; then
+        say "warning: apt-get update ended with status $status; going on with the package lists apt has."
+        if grep -q '^[EW]: Failed to fetch ' "$log"; then
+            say "These lists could not be fetched:"
+            sed -n 's/^[EW]: Failed to fetch //p' "$log" | indent
+        else
+            grep '^[EW]: ' "$log" | indent || true
+        fi
+    fi
+    rm -f "$log"
+}
 
-want=(cmake make g++ pkg-config libgtest-dev "$boost" python3 dpkg-dev file git)
-if [ "${1:-native}" = test ]; then
-    want+=(g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64
-           binutils-mingw-w64-x86-64 python3-pefile wine wine32:i386 wine64
-           mandoc man-db lintian)
-fi
-if [ "${1:-native}" = coverage ]; then
-    want+=(gcovr)
-fi
+# apt-get install of the packages given. On failure, $apt_reason holds apt's
+# account of it (the unmet dependencies, its errors).
+apt_reason=
+apt_install() {
+    local log status=0
+    log=$(mktemp)
+    as_root "${apt_get[@]}" install -y --no-install-recommends "$@" 2>&1 | tee "$log" ||
+        status=$?
+    apt_reason=$(apt_account <"$log")
+    rm -f "$log"
+    return "$status"
+}
 
 installed() {
     dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q '^install ok installed'
 }
 
+case "$target" in
+    native|package|test|coverage) ;;
+    *) say "unknown target '$target' (native, package, test or coverage)"; exit 2 ;;
+esac
+
+boost=$(newest_boost_regex)
+if [ -z "$boost" ]; then
+    # A fresh machine may not have read the archive's package lists yet.
+    update_lists
+    boost=$(newest_boost_regex)
+fi
+if [ -z "$boost" ]; then
+    say "the archive offers no libboost-regexX.Y-dev with X.Y >= $boost_minimum"
+    exit 1
+fi
+
+# One list per target; a target also gets the lists of those it builds on.
+native_packages=(cmake make g++ pkg-config libgtest-dev "$boost" python3 dpkg-dev file git)
+package_packages=(g++-mingw-w64-i686 binutils-mingw-w64-i686
+                  g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64)
+test_packages=(python3-pefile wine wine64 mandoc man-db lintian qemu-system-x86 busybox-static)
+coverage_packages=(gcovr)
+# Installed where this kernel runs i386 programs; when the archive cannot
+# supply it, the x86 Wine tests fail with apt's reason and nothing else stops.
+test_optional_packages=(wine32:i386)
+
+case "$target" in
+    native)   want=("${native_packages[@]}") ;;
+    package)  want=("${native_packages[@]}" "${package_packages[@]}") ;;
+    test)     want=("${native_packages[@]}" "${package_packages[@]}" "${test_packages[@]}") ;;
+    coverage) want=("${native_packages[@]}" "${coverage_packages[@]}") ;;
+esac
+
+# What the install step could not install, with apt's reason, for the tests
+# to report (build/deps/PACKAGE.not-installed); none is left from an earlier
+# run.
+record_dir=$root/build/deps
+record() { echo "$record_dir/$1.not-installed"; }
+
+optional=()
+if [ "$target" = test ]; then
+    for pkg in "${test_optional_packages[@]}"; do
+        rm -f "$(record "$pkg")"
+    done
+    kernel=$(bash "$root/scripts/runs-i386.sh") && probe=0 || probe=$?
+    if [ "$probe" -eq 1 ]; then
+        echo "the 32-bit Wine (wine32:i386) is left out: $kernel; the x86 Wine tests are skipped"
+    else
+        [ "$probe" -eq 0 ] || echo "$kernel: wine32:i386 is installed if it can be"
+        optional=("${test_optional_packages[@]}")
+    fi
+fi
+
 missing=()
 for pkg in "${want[@]}"; do
     installed "$pkg" || missing+=("$pkg")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+missing_optional=()
+for pkg in "${optional[@]}"; do
+    installed "$pkg" || missing_optional+=("$pkg")
+done
+[ ${#missing[@]} -eq 0 ] && [ ${#missing_optional[@]} -eq 0 ] && exit 0
 
-echo "installing: ${missing[*]}"
-for pkg in "${missing[@]}"; do
+all_missing=("${missing[@]}" "${missing_optional[@]}")
+echo "installing: ${all_missing[*]}"
+for pkg in "${all_missing[@]}"; do
     case "$pkg" in
         *:i386)
             dpkg --print-foreign-architectures | grep -qx i386 ||
                 as_root dpkg --add-architecture i386 ;;
     esac
 done
-export DEBIAN_FRONTEND=noninteractive
-as_root apt-get update -q
-as_root apt-get install -y -q --no-install-recommends "${missing[@]}"
+update_lists
+
+if [ ${#missing[@]} -gt 0 ] && ! apt_install "${missing[@]}"; then
+    # Which of them apt cannot install, each with its reason; when none
+    # alone is refused (a download or dpkg failed), apt's account of the
+    # whole install.
+    failed=()
+    refused=0
+    for pkg in "${missing[@]}"; do
+        installed "$pkg" && continue
+        failed+=("$pkg")
+        if ! said=$("${apt_get[@]}" --simulate install --no-install-recommends "$pkg" 2>&1); then
+            say "$pkg cannot be installed:"
+            apt_account <<<"$said" | indent
+            refused=1
+        fi
+    done
+    if [ "$refused" -eq 0 ] && [ -n "$apt_reason" ]; then
+        say "apt-get install failed:"
+        indent <<<"$apt_reason"
+    fi
+    say "make $target needs these packages, which are not installed: ${failed[*]}"
+    exit 1
+fi
+
+for pkg in "${missing_optional[@]}"; do
+    apt_install "$pkg" && continue
+    mkdir -p "$record_dir"
+    echo "$apt_reason" >"$(record "$pkg")"
+    say "warning: $pkg could not be installed; everything else is. The tests that need it fail with apt's reason, kept in ${record_dir#"$root"/}/$pkg.not-installed:"
+    indent <<<"$apt_reason"
+done
+exit 0

@@ -1,5 +1,5 @@
-// A port is left as it was found: settings restored and exclusivity
-// released at its close and when a stop signal ends the process.
+// A port is left as it was found: settings restored (echo left off) and
+// exclusivity released at its close and when a stop signal ends the process.
 #include <csignal>
 #include <gtest/gtest.h>
 #include <memory>
@@ -18,7 +18,7 @@ void SetCooked(int fd)
 {
     termios settings;
     ASSERT_EQ(tcgetattr(fd, &settings), 0);
-    settings.c_lflag |= ICANON | ECHO;
+    settings.c_lflag |= ICANON | ECHO | ECHONL;
     cfsetispeed(&settings, B38400);
     cfsetospeed(&settings, B38400);
     ASSERT_EQ(tcsetattr(fd, TCSANOW, &settings), 0);
@@ -28,7 +28,8 @@ void ExpectFoundState(int fd)
 {
     termios settings;
     ASSERT_EQ(tcgetattr(fd, &settings), 0);
-    EXPECT_EQ(settings.c_lflag & (ICANON | ECHO), static_cast<tcflag_t>(ICANON | ECHO));
+    // Echo stays off: the next opener must not send the modem's output back.
+    EXPECT_EQ(settings.c_lflag & (ICANON | ECHO | ECHONL), static_cast<tcflag_t>(ICANON));
     EXPECT_EQ(cfgetospeed(&settings), static_cast<speed_t>(B38400));
     int exclusive = 1;
     ASSERT_EQ(ioctl(fd, TIOCGEXCL, &exclusive), 0);

@@ -74,15 +74,24 @@ def trace_text(stderr: bytes) -> str:
     return ''.join(pieces)
 
 
+# The source tree: the kernel probes, and the install step's records (below).
+SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+
 # Debian's `wine` picks the 32-bit loader whenever wine32 is installed, and
 # some kernels run no 32-bit code at all, so each kind names its own loader
-# and server instead of going through /usr/bin/wine.
+# and server instead of going through /usr/bin/wine. make test installs a Wine
+# only where its `kernel_probe`, if any, finds that the kernel runs its code.
 KINDS = {
     'wine32': {'loader': '/usr/lib/wine/wine', 'server': '/usr/lib/wine/wineserver',
-               'arch': 'win32', 'package': 'wine32:i386', 'code': '32-bit x86'},
+               'arch': 'win32', 'package': 'wine32:i386', 'code': '32-bit x86',
+               'kernel_probe': os.path.join(SOURCE_DIR, 'scripts', 'runs-i386.sh')},
     'wine64': {'loader': '/usr/lib/wine/wine64', 'server': '/usr/lib/wine/wineserver64',
-               'arch': 'win64', 'package': 'wine64', 'code': 'x86-64'},
+               'arch': 'win64', 'package': 'wine64', 'code': 'x86-64', 'kernel_probe': None},
 }
+
+# Where scripts/install-deps.sh keeps apt's reason when it could not install a
+# package the tests use.
+NOT_INSTALLED = os.path.join(SOURCE_DIR, 'build', 'deps', '%s.not-installed')
 
 
 # Beside atcmd.exe in each Windows build: shows a program's debug texts on its
@@ -149,12 +158,31 @@ class Wine:
             raise WineError('%s is not built (the Windows builds make it beside atcmd.exe)' % tracer)
         return self.command(tracer, [windows_path(program)] + list(args))
 
+    def not_installed(self) -> str:
+        """Why this Wine's missing loader is right on this machine: the
+        kernel runs none of its code, so make test left it out. Otherwise a
+        fault, with apt's reason when make test could not install it."""
+        record = NOT_INSTALLED % self.package
+        if os.path.isfile(record):
+            with open(record, encoding='utf-8', errors='replace') as reason:
+                raise WineError('%s is missing: make test could not install %s; apt said:\n%s'
+                                % (self.loader, self.package, reason.read().strip()))
+        said = ''
+        if KINDS[self.kind]['kernel_probe']:
+            probe = subprocess.run(['bash', KINDS[self.kind]['kernel_probe']],
+                                   capture_output=True, text=True, timeout=60)
+            said = probe.stdout.strip()
+            # 1: the kernel refused the probe's program.
+            if probe.returncode == 1:
+                return '%s is not installed: %s, so make test leaves it out' % (self.package, said)
+        raise WineError('%s is missing (Debian package %s; make test installs it)%s'
+                        % (self.loader, self.package, ' (%s)' % said if said else ''))
+
     def unavailable(self):
         """Why this Wine cannot start a program on this machine, or None.
-        Only a loader the kernel refuses counts; anything else is a fault."""
+        Only a kernel that refuses its code counts; anything else is a fault."""
         if not os.path.isfile(self.loader):
-            raise WineError('%s is missing (Debian package %s; make test installs it)'
-                            % (self.loader, self.package))
+            return self.not_installed()
         try:
             probe = subprocess.run([self.loader, '--version'], capture_output=True, timeout=60)
         except OSError as error:

@@ -1,18 +1,19 @@
-// modemsim: a fake AT modem on a pseudo-terminal, for trying atcmd without
-// hardware and for its end-to-end tests.
+// modemsim: a fake AT modem on a pseudo-terminal (or an existing tty), for
+// trying atcmd without hardware and for its end-to-end tests.
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <string>
 #include <unistd.h>
 
 #include "answers.h"
 #include "escapes.h"
 #include "fd_guard.h"
-#include "pty_pair.h"
+#include "modem_line.h"
 #include "script.h"
 #include "session.h"
 
@@ -20,9 +21,10 @@ namespace {
 
 const char kUsage[] =
     "usage: modemsim [--script FILE] [--log FILE] [--link PATH] [--no-echo] [--once]\n"
-    "                [--idle-exit SECONDS] [--stale BYTES]\n"
+    "                [--idle-exit SECONDS] [--stale BYTES] [--tty PATH]\n"
     "Opens a pseudo-terminal, prints the path of its slave side on the first line of\n"
     "standard output, and answers AT commands written to it. Command lines end at \\r.\n"
+    "  --tty PATH           serve the existing tty PATH (taken raw) instead; prints PATH\n"
     "  --script FILE        follow FILE instead of the built-in answers\n"
     "  --log FILE           record every byte received, as it comes\n"
     "  --link PATH          also make PATH a symbolic link to the slave (removed at exit)\n"
@@ -39,6 +41,7 @@ struct CommandLine {
     std::string logPath;
     std::string linkPath;
     std::string stale;
+    std::string ttyPath;
     SessionOptions session;
 };
 
@@ -86,6 +89,8 @@ int ParseCommandLine(int argc, char **argv, CommandLine &line)
             line.scriptPath = argv[++i];
         } else if (option == "--log" && hasValue) {
             line.logPath = argv[++i];
+        } else if (option == "--tty" && hasValue) {
+            line.ttyPath = argv[++i];
         } else if (option == "--link" && hasValue) {
             line.linkPath = argv[++i];
         } else if (option == "--stale" && hasValue) {
@@ -144,25 +149,26 @@ int Serve(CommandLine &line)
         }
         line.session.logFd = log.get();
     }
-    PtyPair pty;
-    if (!pty.Error().empty() || !pty.HoldSlave()) {
-        fprintf(stderr, "modemsim: %s\n", pty.Error().c_str());
+    std::unique_ptr<ModemLine> modemLine =
+        line.ttyPath.empty() ? OpenPtyLine(error) : OpenTtyLine(line.ttyPath, error);
+    if (!modemLine) {
+        fprintf(stderr, "modemsim: %s\n", error.c_str());
         return 1;
     }
     LinkGuard link;
-    if (!line.linkPath.empty() && !link.Make(line.linkPath, pty.SlaveName())) {
+    if (!line.linkPath.empty() && !link.Make(line.linkPath, modemLine->PortName())) {
         fprintf(stderr, "modemsim: %s: %s\n", line.linkPath.c_str(), strerror(errno));
         return 1;
     }
     // Written before the path is known to anyone: it is in the port before
     // the program opens it.
-    if (!line.stale.empty() && write(pty.Master(), line.stale.data(), line.stale.size()) < 0) {
+    if (!line.stale.empty() && write(modemLine->Fd(), line.stale.data(), line.stale.size()) < 0) {
         fprintf(stderr, "modemsim: --stale: %s\n", strerror(errno));
         return 1;
     }
-    printf("%s\n", pty.SlaveName());
+    printf("%s\n", modemLine->PortName().c_str());
     fflush(stdout);
-    Session session(pty, line.session);
+    Session session(*modemLine, line.session);
     return session.Run();
 }
 

@@ -24,8 +24,8 @@ void Note(const std::string &text)
 
 }  // namespace
 
-Session::Session(PtyPair &pty, const SessionOptions &options)
-    : pty_(pty), options_(options), lastActivity_(Clock::now()), parent_(getppid())
+Session::Session(ModemLine &line, const SessionOptions &options)
+    : line_(line), options_(options), lastActivity_(Clock::now()), parent_(getppid())
 {
     // In a script the wire carries only what the script says.
     state_.echo = options.scripted ? false : options.echo;
@@ -71,7 +71,7 @@ bool Session::ReadAvailable()
 {
     char buffer[512];
     for (;;) {
-        ssize_t count = read(pty_.Master(), buffer, sizeof buffer);
+        ssize_t count = read(line_.Fd(), buffer, sizeof buffer);
         if (count > 0) {
             lastActivity_ = Clock::now();
             Take(buffer, static_cast<size_t>(count));
@@ -91,7 +91,7 @@ bool Session::Pump(int milliseconds)
 {
     if (ShouldStop())
         return false;
-    pollfd entry{pty_.Master(), POLLIN, 0};
+    pollfd entry{line_.Fd(), POLLIN, 0};
     int ready = poll(&entry, 1, milliseconds);
     if (ready < 0)
         return errno == EINTR ? !stopRequested : false;
@@ -120,7 +120,7 @@ bool Session::Send(const std::string &bytes)
 {
     size_t done = 0;
     while (done < bytes.size()) {
-        ssize_t count = write(pty_.Master(), bytes.data() + done, bytes.size() - done);
+        ssize_t count = write(line_.Fd(), bytes.data() + done, bytes.size() - done);
         if (count > 0) {
             done += static_cast<size_t>(count);
             continue;
@@ -129,7 +129,7 @@ bool Session::Send(const std::string &bytes)
             Note(std::string("write failed: ") + strerror(errno));
             return false;
         }
-        pollfd entry{pty_.Master(), POLLOUT, 0};
+        pollfd entry{line_.Fd(), POLLOUT, 0};
         poll(&entry, 1, kPollSliceMs);
         if (ShouldStop())
             return false;
@@ -165,7 +165,7 @@ bool Session::WaitForLine(std::string &line)
 // goes away: a hang-up discards what the slave has not read yet.
 void Session::Drain()
 {
-    for (int waited = 0; pty_.PendingForSlave() > 0 && waited < kDrainLimitMs; waited += 10) {
+    for (int waited = 0; line_.Pending() > 0 && waited < kDrainLimitMs; waited += 10) {
         if (!Pump(10))
             return;
     }
@@ -210,7 +210,7 @@ bool Session::RunStep(const Step &step, bool &finished)
         return false;
     case StepKind::HangUp:
         Drain();
-        pty_.HangUp();
+        line_.HangUp();
         finished = true;
         return true;
     case StepKind::Exit:

@@ -1,4 +1,4 @@
-// The fake modem's event loop: reads commands from the master side, answers
+// The fake modem's event loop: reads commands from its end of the line, answers
 // them from the built-in table or a script, records what it received.
 #pragma once
 
@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "answers.h"
-#include "pty_pair.h"
+#include "modem_line.h"
 #include "script.h"
 
 struct SessionOptions {
@@ -26,7 +26,7 @@ extern volatile sig_atomic_t stopRequested;
 
 class Session {
 public:
-    Session(PtyPair &pty, const SessionOptions &options);
+    Session(ModemLine &line, const SessionOptions &options);
 
     // Serves until the script, --once, a signal, idleness or the parent's
     // death ends it. Returns the process exit status.
@@ -48,7 +48,7 @@ private:
     int ServeBuiltIn();
     bool ShouldStop();
 
-    PtyPair &pty_;
+    ModemLine &line_;
     SessionOptions options_;
     ModemState state_;
     std::string partial_;

@@ -7,10 +7,7 @@
 #include <sys/ioctl.h>
 #include <termios.h>
 
-namespace {
-
-// Raw, 8 data bits, no echo: nothing of the modem's own between the bytes.
-bool MakeRaw(int fd)
+bool MakeModemRaw(int fd)
 {
     termios settings;
     if (tcgetattr(fd, &settings) != 0)
@@ -21,8 +18,6 @@ bool MakeRaw(int fd)
     cfsetospeed(&settings, B9600);
     return tcsetattr(fd, TCSANOW, &settings) == 0;
 }
-
-}  // namespace
 
 PtyPair::PtyPair()
 {
@@ -54,7 +49,7 @@ bool PtyPair::HoldSlave()
     slaveHold_.Reset(open(SlaveName(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (slaveHold_.get() < 0)
         return Fail(SlaveName());
-    if (!MakeRaw(slaveHold_.get()))
+    if (!MakeModemRaw(slaveHold_.get()))
         return Fail("tcsetattr");
     int flags = fcntl(master_.get(), F_GETFL);
     if (flags < 0 || fcntl(master_.get(), F_SETFL, flags | O_NONBLOCK) != 0)

@@ -6,6 +6,10 @@
 
 #include "fd_guard.h"
 
+// The modem's side of a wire: raw, 8 data bits, no echo, 9600 baud, so
+// nothing of the line discipline's own comes between the bytes.
+bool MakeModemRaw(int fd);
+
 class PtyPair {
 public:
     // Opens the master and names the slave; on failure SlaveName() is empty

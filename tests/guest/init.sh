@@ -1,0 +1,124 @@
+#!/bin/busybox sh
+# The guest's init: loads the USB gadget and cdc_acm, plugs a gadget with
+# three ACM functions into the dummy controller (the host side is
+# /dev/ttyACM0 to 2, the modem's side /dev/ttyGS0 to 2), runs each line's
+# rows (/lines/*.sh) side by side, then those of /lines/last.sh, prints
+# the results on the console and powers off. The UART /dev/ttyS1 is wired
+# to /dev/ttyS2, where the modem plays for the UART rows.
+/bin/busybox --install -s /bin
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mount -t devtmpfs devtmpfs /dev
+for module in $(cat /modules/order); do
+    insmod /modules/$module.ko || echo "guest: insmod $module failed"
+done
+mount -t configfs configfs /sys/kernel/config
+gadget=/sys/kernel/config/usb_gadget/modem
+mkdir $gadget $gadget/configs/c.1
+echo 0x1d6b > $gadget/idVendor
+echo 0x0104 > $gadget/idProduct
+# Made and linked in this order: ttyGSn is wired to ttyACMn.
+for function in acm.0 acm.1 acm.2; do
+    mkdir $gadget/functions/$function
+    ln -s $gadget/functions/$function $gadget/configs/c.1/
+done
+
+now() { read -r seconds rest < /proc/uptime; echo "$seconds"; }
+
+# Plugs the modem in (again) and waits until its port is there.
+plug() {
+    ls /sys/class/udc > $gadget/UDC
+    waited=0
+    while [ ! -e /dev/ttyACM2 ] && [ $waited -lt 200 ]; do sleep 0.05; waited=$((waited + 1)); done
+}
+unplug() {
+    echo > $gadget/UDC 2>/dev/null
+    waited=0
+    while [ -e /dev/ttyACM0 ] && [ $waited -lt 200 ]; do sleep 0.05; waited=$((waited + 1)); done
+}
+
+# Opens fd 3 (standard output) or 4 (traces) as a row wants it: a file, a
+# pipe nobody reads, or a pipe whose reader is gone.
+stream() { # fd kind file
+    pipe=/tmp/$name.$1  # one per line: the lines run side by side
+    rm -f $pipe
+    case $2 in
+    file) eval "exec $1>$3" ;;
+    stalled) mkfifo $pipe && eval "exec $1<>$pipe" ;;
+    closed) mkfifo $pipe && eval "exec 9<>$pipe $1>$pipe 9<&-" ;;
+    esac
+}
+
+start_modem() { # modem-tty modem-args
+    eval "exec modemsim --tty $1 --idle-exit 60 --log \$out/rx $2" > $out/modem.out 2> $out/modem.err &
+    modem=$!
+    while [ ! -s $out/modem.out ] && kill -0 $modem 2>/dev/null; do sleep 0.02; done
+}
+
+# One row: the program run `repeat` times (until a run does not pass) on
+# one line, with the modem started as `setup` says:
+#   row NAME MODEM-TTY PORT KIND STDOUT TRACES SETUP REPEAT MODEM-ARGS ARGS...
+# KIND: modem | locked (an earlier run holds PORT) | none (no modem).
+# SETUP: now | late (the modem comes 1 s into the run) | reset (the
+# gadget is unplugged 1 s into the run, and plugged in again after).
+row() {
+    name=$1 tty=$2 port=$3 kind=$4 stdout=$5 traces=$6 setup=$7 repeat=$8 modem_args=$9
+    shift 9
+    out=/out/$name
+    mkdir -p $out
+    cd /rows/$name 2>/dev/null || cd $out
+    modem= holder=
+    [ $kind != none ] && [ $setup != late ] && start_modem $tty "$modem_args"
+    if [ $kind = locked ]; then
+        atcmd /port $port /resp never /timeout 5000 2>/dev/null & holder=$!
+        sleep 0.5
+    fi
+    run=0
+    while [ $run -lt $repeat ]; do
+        run=$((run + 1))
+        stream 3 $stdout $out/out
+        stream 4 $traces $out/err
+        now > $out/start
+        atcmd "$@" >&3 2>&4 &
+        program=$!
+        case $setup in
+        late) sleep 1; start_modem $tty "$modem_args" ;;
+        reset) sleep 1; unplug ;;
+        esac
+        wait $program
+        status=$?
+        now > $out/end
+        echo $status > $out/status
+        exec 3>&- 4>&-
+        [ $status = 1 ] || break
+    done
+    echo $run > $out/runs
+    echo "guest: $name: $status, run $run, $(cat $out/start) to $(cat $out/end)"
+    [ -n "$holder" ] && kill $holder && wait $holder 2>/dev/null
+    # The gadget's close waits up to 15 s for what the modem still had
+    # queued (a flood): reading the port meanwhile lets it go at once.
+    if [ -n "$modem" ]; then
+        cat $port > /dev/null 2>&1 &
+        drain=$!
+        kill $modem
+        wait $modem 2>/dev/null
+        kill $drain
+        wait $drain 2>/dev/null
+    fi
+    [ $setup = reset ] && unplug && plug
+    cd /
+}
+
+plug
+echo "guest: ready $(now)"
+for line in acm0 acm1 acm2 uart; do
+    . /lines/$line.sh &
+done
+wait
+. /lines/last.sh
+echo "guest: rows done $(now)"
+echo "guest results begin"
+tar -C /out -c . | gzip | base64
+echo "guest results end"
+echo "guest: results sent $(now)"
+poweroff -f
