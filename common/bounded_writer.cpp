@@ -165,7 +165,7 @@ BoundedWriter::BoundedWriter(HANDLE output, Loss loss, std::size_t heldLimit)
     std::unique_ptr<std::shared_ptr<Shared>> share(new std::shared_ptr<Shared>(shared_));
     HANDLE thread = shared_->HasEvents() ? CreateThread(NULL, 0, Run, share.get(), 0, NULL) : NULL;
     if (thread == NULL) {
-        shared_.reset();  // its events go now
+        shared_.reset();  // its events are closed with the share
         return;
     }
     share.release();  // now the thread's
