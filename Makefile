@@ -66,10 +66,11 @@ reproducible: deps-native
 test: native release tsan win32 win64
 	python3 scripts/run-tests.py --preset native -j $(JOBS)
 
-# Flood throughput and peak memory against the fake modem, with a minimal
-# reader as the floor: a benchmark, not a test. Needs the release build.
+# Start-up, CPU time, flood throughput and peak memory against the fake
+# modem, with a minimal C reader as the floor: a benchmark, not a test.
+# Needs the release build.
 bench: release
-	python3 bench/flood.py --bin build/release/bin
+	python3 bench/bench.py --bin build/release/bin
 
 # Line and branch coverage of the native test layers, per file and folder
 # (gcov, build/coverage): a developer tool, not part of `make test`.

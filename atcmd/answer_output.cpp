@@ -4,28 +4,33 @@
 #include <memory>
 
 #include "bounded_writer.h"
+#include "write_all.h"
 
 namespace {
 
-// The one writer, made with the first bytes; none without a standard output
-// (a Windows program started with none). When no thread can be started for
-// it, it drops what it is given: the answer is then lost, the verdict is
-// not.
+// Standard output as the first bytes find it. A file on disk takes every
+// write at once, whoever reads it, so it is written in line; anything else
+// (a pipe, a terminal) may stall and gets the one writer thread, which
+// drops what it is given when no thread can be started for it. None without
+// a standard output (a Windows program started with none). The answer may
+// be lost, the verdict is not.
 struct {
     bool looked = false;
+    HANDLE inLine = NULL;
+    bool inLineBroken = false;
     std::unique_ptr<BoundedWriter> writer;
-} theAnswer;
+} theOutput;
 
-BoundedWriter *StartedWriter()
+void LookAtOutput()
 {
-    if (!theAnswer.looked) {
-        theAnswer.looked = true;
-        HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
-        if (output != NULL && output != INVALID_HANDLE_VALUE)
-            theAnswer.writer =
-                std::make_unique<BoundedWriter>(output, BoundedWriter::Loss::CutStream, kAnswerHeldLimit);
-    }
-    return theAnswer.writer.get();
+    theOutput.looked = true;
+    HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (output == NULL || output == INVALID_HANDLE_VALUE)
+        return;
+    if (GetFileType(output) == FILE_TYPE_DISK)
+        theOutput.inLine = output;
+    else
+        theOutput.writer = std::make_unique<BoundedWriter>(output, BoundedWriter::Loss::CutStream, kAnswerHeldLimit);
 }
 
 }  // namespace
@@ -34,13 +39,19 @@ void WriteAnswer(const char *bytes, DWORD count)
 {
     if (count == 0)
         return;
-    if (BoundedWriter *writer = StartedWriter())
-        writer->Put(bytes, count);
+    if (!theOutput.looked)
+        LookAtOutput();
+    if (theOutput.inLine != NULL) {
+        // A failed write (a full disk) drops this and the rest: cut, never holed.
+        theOutput.inLineBroken = theOutput.inLineBroken || !WriteAll(theOutput.inLine, bytes, count);
+    } else if (theOutput.writer != nullptr) {
+        theOutput.writer->Put(bytes, count);
+    }
 }
 
 void FinishAnswer(const Deadline &deadline)
 {
-    BoundedWriter *writer = theAnswer.writer.get();
+    BoundedWriter *writer = theOutput.writer.get();
     if (writer == nullptr)
         return;
     DWORD now = GetTickCount();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <boost/regex.hpp>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 #include <string_view>
 
@@ -35,13 +36,14 @@ bool LookaheadKnown(const std::string &text, size_t cut)
     return text.find_first_of("\r\n", cut) != std::string::npos;
 }
 
-// The line starting at `begin`: up to its line feed, or a piece of
-// kLineLimit characters once its look-ahead is known, or the unfinished
-// rest of the text.
-LineView NextLine(const std::string &text, size_t begin)
+// The line starting at `begin`, whose first `known` characters hold no
+// line feed: up to its line feed, or a piece of kLineLimit characters once
+// its look-ahead is known, or the unfinished rest of the text.
+LineView NextLine(const std::string &text, size_t begin, size_t known)
 {
     size_t searched = std::min(text.size() - begin, kLineLimit + 1);
-    const void *lineFeed = memchr(text.data() + begin, '\n', searched);
+    size_t skipped = std::min(known, searched);
+    const void *lineFeed = memchr(text.data() + begin + skipped, '\n', searched - skipped);
     if (lineFeed != nullptr) {
         size_t end = static_cast<size_t>(static_cast<const char *>(lineFeed) - text.data());
         return LineView{begin, end, end + 1, false, end};
@@ -52,33 +54,95 @@ LineView NextLine(const std::string &text, size_t begin)
     return LineView{begin, text.size(), text.size(), true, text.size()};
 }
 
+// Where the line's first carriage return lies, from its start (npos: none),
+// looking only past what earlier scans have seen. The line holds no line
+// feed, so that is where the examined text ends.
+size_t CarriageReturn(const std::string &text, const LineView &line, const LineProgress &progress)
+{
+    if (progress.carriageReturn != std::string::npos)
+        return progress.carriageReturn;
+    size_t from = line.begin + std::min(progress.examined, line.end - line.begin);
+    const void *found = memchr(text.data() + from, '\r', line.end - from);
+    if (found == nullptr)
+        return std::string::npos;
+    return static_cast<size_t>(static_cast<const char *>(found) - text.data()) - line.begin;
+}
+
+// The text searched for "ERROR": the examined text, and for a piece of an
+// over-long line that its end does not cut, the look-ahead past it.
+std::string_view ErrorWindow(const std::string &text, const LineView &line, std::string_view examined)
+{
+    if (line.errorEnd == line.end || examined.size() < line.end - line.begin)
+        return examined;
+    std::string_view lookahead = TrimLineEnd(std::string_view(text.data() + line.end, line.errorEnd - line.end));
+    return std::string_view(examined.data(), examined.size() + lookahead.size());
+}
+
+// True when "ERROR" lies in `window`, of which the first `seen` characters
+// have been searched before: only what is new, and the token's length less
+// one before it, is searched.
+bool HoldsError(std::string_view window, size_t seen)
+{
+    size_t searched = std::min(seen, window.size());
+    size_t from = searched > kErrorLookahead ? searched - kErrorLookahead : 0;
+    return window.find(kErrorToken, from) != std::string_view::npos;
+}
+
 }  // namespace
 
 struct ExpectedResponse::Pattern {
     boost::regex regex;
+    // Reused by every search: a fresh one allocates its sub-matches anew,
+    // once for each line of a flood.
+    boost::cmatch what;
+    // Whether an empty line matches, once asked: modems put an empty line
+    // before every other.
+    std::optional<bool> matchesEmptyLine;
 };
 
 ExpectedResponse::ExpectedResponse(const char *expected)
 {
     try {
-        pattern_.reset(new Pattern{boost::regex(expected)});
+        pattern_.reset(new Pattern{boost::regex(expected), boost::cmatch(), std::nullopt});
     } catch (const boost::regex_error &e) {
         DebugTrace("regex compile failed: %s\n", e.what());
+        return;
     }
+    size_t from = 0;
+    bool matches = FoundIn(std::string_view(""), from, false);
+    pattern_->matchesEmptyLine = matches;
 }
 
 ExpectedResponse::~ExpectedResponse() = default;
 
-bool ExpectedResponse::FoundIn(const char *begin, const char *end) const
+bool ExpectedResponse::FoundIn(std::string_view line, size_t &from, bool mayGrow) const
 {
     if (!pattern_)
         return false;
+    if (line.empty() && pattern_->matchesEmptyLine.has_value())
+        return *pattern_->matchesEmptyLine;
+    const char *begin = line.data();
+    const char *end = begin + line.size();
     try {
         // Searched where the line lies in the stream's buffer, without a
-        // copy: a line may be as long as the line bound. An expression that
-        // needs more work than the library allows on it throws: no match.
-        boost::cmatch what;
-        return boost::regex_search(begin, end, what, pattern_->regex, boost::match_extra);
+        // copy: a line may be as long as the line bound. The line's start
+        // is the search's base, so anchors and look-behind see the text
+        // before `from`. An expression that needs more work than the
+        // library allows on it throws: no match.
+        boost::cmatch &what = pattern_->what;
+        if (boost::regex_search(begin + from, end, what, pattern_->regex, boost::match_extra, begin))
+            return true;
+        if (!mayGrow) {
+            from = line.size();
+            return false;
+        }
+        // A partial match marks the first place where more text could
+        // still complete one; with none, a match can only begin at the end.
+        if (boost::regex_search(begin + from, end, what, pattern_->regex, boost::match_partial, begin))
+            from = static_cast<size_t>(what[0].first - begin);
+        else
+            from = line.size();
+        return false;
     } catch (const std::runtime_error &e) {
         DebugTrace("regex search failed: %s\n", e.what());
         return false;
@@ -89,31 +153,33 @@ int ScanResponseLines(ResponseStream &stream, const ExpectedResponse &expected, 
 {
     const std::string &text = stream.Unconsumed();
     size_t consumed = 0;
+    LineProgress progress = stream.Front();
     int verdict = kScanNothing;
     while (consumed < text.size()) {
-        LineView line = NextLine(text, consumed);
-        std::string_view whole(text.data() + line.begin, line.end - line.begin);
-        std::string_view examined = TrimLineEnd(whole);
-        // Only a piece of an over-long line is searched past its end.
-        std::string_view searchedForError =
-            line.errorEnd == line.end
-                ? examined
-                : TrimLineEnd(std::string_view(text.data() + line.begin, line.errorEnd - line.begin));
-        if (searchedForError.find(kErrorToken) != std::string_view::npos) {
+        LineView line = NextLine(text, consumed, progress.examined);
+        size_t length = line.end - line.begin;
+        if (!line.unfinished && line.next == line.end)
+            progress.matchFrom = 0;  // a piece ends short of the text searched before: judged afresh
+        progress.carriageReturn = CarriageReturn(text, line, progress);
+        std::string_view examined(text.data() + line.begin, std::min(progress.carriageReturn, length));
+        if (HoldsError(ErrorWindow(text, line, examined), progress.examined)) {
             DebugTrace("read ERROR result");
             return kScanError;
         }
-        bool carriageReturn = examined.size() < whole.size();
+        progress.examined = length;
+        bool carriageReturn = examined.size() < length;
         bool settled = !line.unfinished || carriageReturn || partial == PartialLine::Quiet;
-        if (settled && expected.FoundIn(examined.data(), examined.data() + examined.size()))
+        bool mayGrow = line.unfinished && !carriageReturn;
+        if (settled && expected.FoundIn(examined, progress.matchFrom, mayGrow))
             verdict = kScanMatched;
         if (line.unfinished)
-            break;  // kept whole for the next scan
+            break;  // kept whole for the next scan, with what this one learnt of it
         consumed = line.next;
+        progress = LineProgress();
         if (verdict == kScanMatched)
             break;
     }
-    stream.Consume(consumed);
+    stream.Consume(consumed, progress);
     return verdict;
 }
 

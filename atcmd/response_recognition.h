@@ -24,17 +24,33 @@ enum class PartialLine {
     Quiet,    // the last read ended short or brought nothing: the modem paused
 };
 
+// What earlier scans learnt of the unfinished line at the front of the
+// unconsumed text, so that a scan looks at what came since, not at the
+// whole line again: a line may be as long as the line bound.
+struct LineProgress {
+    size_t examined = 0;                        // characters seen: no line feed, no "ERROR" before a carriage return
+    size_t carriageReturn = std::string::npos;  // its first carriage return, once seen
+    size_t matchFrom = 0;                       // no match of the expected response begins before this
+};
+
 // The text of one transaction's answer that recognition has not consumed:
 // at most one unfinished line plus the chunk appended since the last scan.
 class ResponseStream {
 public:
     void Append(const char *bytes, size_t count) { text_.append(bytes, count); }
     const std::string &Unconsumed() const { return text_; }
-    // Drops the first `count` characters: they have been judged.
-    void Consume(size_t count) { text_.erase(0, count); }
+    const LineProgress &Front() const { return front_; }
+    // Drops the first `count` characters, which have been judged; `front`
+    // is what is known of the line that then comes first.
+    void Consume(size_t count, const LineProgress &front = LineProgress())
+    {
+        text_.erase(0, count);
+        front_ = front;
+    }
 
 private:
     std::string text_;
+    LineProgress front_;
 };
 
 // The expected response (Perl syntax, case-sensitive), compiled once per
@@ -47,9 +63,12 @@ public:
     ExpectedResponse(const ExpectedResponse &) = delete;
     ExpectedResponse &operator=(const ExpectedResponse &) = delete;
 
-    // True when the expression is found anywhere in [begin, end). A search
-    // beyond the regex library's limits is traced and is no match.
-    bool FoundIn(const char *begin, const char *end) const;
+    // True when the expression is found in `line` at or after `from`, the
+    // text before it serving as context (anchors, look-behind). Without a
+    // match, when the line `mayGrow`, `from` moves on to where a match could
+    // still begin once more text arrives. A search beyond the regex
+    // library's limits is traced and is no match.
+    bool FoundIn(std::string_view line, size_t &from, bool mayGrow) const;
 
 private:
     struct Pattern;

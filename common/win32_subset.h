@@ -43,6 +43,10 @@ typedef void (*FARPROC)();
 #define MAXDWORD 0xFFFFFFFFu
 #define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
 #define STD_OUTPUT_HANDLE ((DWORD)-11)
+#define FILE_TYPE_UNKNOWN 0x0000u
+#define FILE_TYPE_DISK 0x0001u
+#define FILE_TYPE_CHAR 0x0002u
+#define FILE_TYPE_PIPE 0x0003u
 
 #define GENERIC_READ 0x80000000u
 #define GENERIC_WRITE 0x40000000u
@@ -187,6 +191,9 @@ void DeleteCriticalSection(LPCRITICAL_SECTION section);
 
 // Standard output (a plain handle: WriteFile without OVERLAPPED)
 HANDLE GetStdHandle(DWORD which);
+// What a handle's file is: a file on disk, a character device (a terminal,
+// a port, the null device), a pipe or socket.
+DWORD GetFileType(HANDLE h);
 
 // Time, errors, debug output
 DWORD GetTickCount(void);

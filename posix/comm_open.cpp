@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "comm_port.h"
+#include "failure.h"
 #include "fd_guard.h"
 #include "port_restore.h"
 
@@ -45,12 +46,6 @@ int MakeRaw(int fd, termios settings)
     return tcsetattr(fd, TCSANOW, &settings) == 0 ? 0 : errno;
 }
 
-HANDLE Fail(DWORD error)
-{
-    SetLastError(error);
-    return INVALID_HANDLE_VALUE;
-}
-
 }  // namespace
 
 CommPort::CommPort(int fd, int wake, std::optional<termios> found)
@@ -84,10 +79,8 @@ void CommPort::SetTimeouts(const COMMTIMEOUTS &timeouts)
 std::shared_ptr<CommPort> ReferenceTerminal(HANDLE handle)
 {
     std::shared_ptr<CommPort> port = Reference<CommPort>(handle);
-    if (port != nullptr && !port->terminal()) {
-        SetLastError(ERROR_INVALID_FUNCTION);
-        return nullptr;
-    }
+    if (port != nullptr && !port->terminal())
+        return Fail(ERROR_INVALID_FUNCTION, nullptr);
     return port;
 }
 
@@ -99,25 +92,25 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
     (void)sa;
     (void)templateFile;
     if (name == nullptr || name[0] == '\0')
-        return Fail(ENOENT);
+        return Fail(ENOENT, INVALID_HANDLE_VALUE);
     // Only overlapped opens of existing devices are emulated.
     if (disposition != OPEN_EXISTING || (flags & FILE_FLAG_OVERLAPPED) == 0)
-        return Fail(ERROR_INVALID_PARAMETER);
+        return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
     FdGuard fd(open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (fd.get() < 0)
-        return Fail(errno);
+        return Fail(errno, INVALID_HANDLE_VALUE);
     if (int error = Lock(fd.get()))
-        return Fail(error);
+        return Fail(error, INVALID_HANDLE_VALUE);
     // How a cancel on one thread wakes a wait on the port on another.
     FdGuard wake(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     if (wake.get() < 0)
-        return Fail(errno);
+        return Fail(errno, INVALID_HANDLE_VALUE);
     // Like Windows, any existing file or device opens; the comm calls then
     // fail on one that is no terminal.
     termios found;
     if (tcgetattr(fd.get(), &found) != 0) {
         if (errno != ENOTTY)
-            return Fail(errno);
+            return Fail(errno, INVALID_HANDLE_VALUE);
         return RegisterObject(std::make_shared<CommPort>(fd.release(), wake.release(), std::nullopt));
     }
     RememberPort(fd.get(), found);
@@ -129,8 +122,8 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
     // keep a port's settings from one open to the next, and our close
     // leaves echo off (RestorePort).
     if (int error = MakeRaw(port->fd(), found))
-        return Fail(error);
+        return Fail(error, INVALID_HANDLE_VALUE);
     if (int error = ExcludeOpeners(port->fd()))
-        return Fail(error);
+        return Fail(error, INVALID_HANDLE_VALUE);
     return RegisterObject(std::move(port));
 }

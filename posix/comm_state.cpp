@@ -6,6 +6,7 @@
 #include <termios.h>
 
 #include "comm_port.h"
+#include "failure.h"
 #include "output_queue.h"
 
 namespace {
@@ -110,12 +111,6 @@ int SetModemLine(int fd, int line, bool raised)
     if (ioctl(fd, raised ? TIOCMBIS : TIOCMBIC, &line) == 0 || errno == ENOTTY || errno == EINVAL)
         return 0;
     return errno;
-}
-
-BOOL Fail(DWORD error)
-{
-    SetLastError(error);
-    return FALSE;
 }
 
 }  // namespace

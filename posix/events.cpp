@@ -5,6 +5,7 @@
 #include <chrono>
 
 #include "event.h"
+#include "failure.h"
 #include "monotonic_clock.h"
 #include "threads.h"
 
@@ -85,10 +86,8 @@ DWORD Event::Wait(DWORD milliseconds)
             return WAIT_TIMEOUT;
         // Another thread's wait completed the request and took the signal.
     }
-    if (milliseconds == INFINITE && !OtherThreadsRunning()) {
-        SetLastError(EDEADLK);
-        return WAIT_FAILED;
-    }
+    if (milliseconds == INFINITE && !OtherThreadsRunning())
+        return Fail(EDEADLK, WAIT_FAILED);
     return WaitToTake(limit) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
 }
 
@@ -96,10 +95,8 @@ HANDLE CreateEventA(LPSECURITY_ATTRIBUTES sa, BOOL manualReset, BOOL initialStat
 {
     (void)sa;
     // A named event is shared between processes: nothing here can do that.
-    if (name != nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return NULL;
-    }
+    if (name != nullptr)
+        return Fail<HANDLE>(ERROR_INVALID_PARAMETER);
     return RegisterObject(std::make_shared<Event>(manualReset != FALSE, initialState != FALSE));
 }
 

@@ -4,6 +4,8 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "failure.h"
+
 namespace {
 
 struct ObjectTable {
@@ -48,8 +50,7 @@ std::shared_ptr<KernelObject> Unregister(HANDLE handle)
 DWORD KernelObject::Wait(DWORD milliseconds)
 {
     (void)milliseconds;
-    SetLastError(ERROR_INVALID_HANDLE);
-    return WAIT_FAILED;
+    return Fail(ERROR_INVALID_HANDLE, WAIT_FAILED);
 }
 
 BOOL KernelObject::Write(LPCVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED ov)
@@ -58,8 +59,7 @@ BOOL KernelObject::Write(LPCVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED
     (void)count;
     (void)done;
     (void)ov;
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
+    return Fail(ERROR_INVALID_HANDLE);
 }
 
 HANDLE RegisterObject(std::shared_ptr<KernelObject> object)
@@ -76,8 +76,7 @@ std::shared_ptr<KernelObject> ReferenceObject(HANDLE handle)
     auto found = Table().objects.find(handle);
     if (found != Table().objects.end())
         return found->second;
-    SetLastError(ERROR_INVALID_HANDLE);
-    return nullptr;
+    return Fail(ERROR_INVALID_HANDLE, nullptr);
 }
 
 // The handle goes at once; the object when the last call using it returns
@@ -85,10 +84,14 @@ std::shared_ptr<KernelObject> ReferenceObject(HANDLE handle)
 BOOL CloseHandle(HANDLE h)
 {
     std::shared_ptr<KernelObject> object = Unregister(h);
-    if (object == nullptr) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    if (object == nullptr)
+        return Fail(ERROR_INVALID_HANDLE);
     object->Close();
     return TRUE;
+}
+
+DWORD GetFileType(HANDLE h)
+{
+    std::shared_ptr<KernelObject> object = ReferenceObject(h);
+    return object == nullptr ? FILE_TYPE_UNKNOWN : object->FileType();
 }

@@ -16,6 +16,7 @@
 
 #include <memory>
 
+#include "failure.h"
 #include "win32_subset.h"
 
 enum class ObjectType { Event, CommPort, Thread, StdStream };
@@ -36,6 +37,8 @@ public:
     virtual DWORD Wait(DWORD milliseconds);
     // WriteFile. Objects that cannot be written refuse.
     virtual BOOL Write(LPCVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED ov);
+    // GetFileType. Only standard output is asked.
+    virtual DWORD FileType() const { return FILE_TYPE_UNKNOWN; }
 
 private:
     const ObjectType type_;
@@ -53,8 +56,7 @@ template <class T> std::shared_ptr<T> Reference(HANDLE handle)
     std::shared_ptr<KernelObject> object = ReferenceObject(handle);
     if (object != nullptr && object->type() == T::kType)
         return std::static_pointer_cast<T>(object);
-    SetLastError(ERROR_INVALID_HANDLE);
-    return nullptr;
+    return Fail(ERROR_INVALID_HANDLE, nullptr);
 }
 
 // The typed calls that only act: `act` on the object of type T behind

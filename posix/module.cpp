@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "failure.h"
 #include "win32_subset.h"
 
 namespace {
@@ -40,22 +41,17 @@ bool ReadExecutablePath(std::string &path)
 // terminated, and the result is `size` with ERROR_INSUFFICIENT_BUFFER.
 DWORD GetModuleFileNameA(HMODULE module, LPSTR path, DWORD size)
 {
-    if (module != NULL) {
-        SetLastError(ERROR_MOD_NOT_FOUND);
-        return 0;
-    }
+    if (module != NULL)
+        return Fail<DWORD>(ERROR_MOD_NOT_FOUND);
     std::string executable;
-    if (!ReadExecutablePath(executable)) {
-        SetLastError(static_cast<DWORD>(errno));
-        return 0;
-    }
-    if (size == 0) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
-    }
+    if (!ReadExecutablePath(executable))
+        return Fail<DWORD>(errno);
+    if (size == 0)
+        return Fail<DWORD>(ERROR_INSUFFICIENT_BUFFER);
     if (executable.size() >= size) {
         memcpy(path, executable.data(), size - 1);
         path[size - 1] = '\0';
+        // Cut, as Windows cuts it: the size back, with the error.
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return size;
     }
@@ -111,18 +107,14 @@ BOOL PathAppendA(LPSTR path, LPCSTR more)
 HMODULE LoadLibraryA(LPCSTR name)
 {
     HMODULE module = dlopen(name, RTLD_NOW | RTLD_LOCAL);
-    if (module == NULL)
-        SetLastError(ERROR_MOD_NOT_FOUND);
-    return module;
+    return module != NULL ? module : Fail<HMODULE>(ERROR_MOD_NOT_FOUND);
 }
 
 FARPROC GetProcAddress(HMODULE module, LPCSTR name)
 {
     void *address = dlsym(module, name);
-    if (address == NULL) {
-        SetLastError(ERROR_PROC_NOT_FOUND);
-        return NULL;
-    }
+    if (address == NULL)
+        return Fail<FARPROC>(ERROR_PROC_NOT_FOUND);
     // POSIX guarantees that a dlsym result converts to a function pointer.
     return reinterpret_cast<FARPROC>(address);
 }

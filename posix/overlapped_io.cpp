@@ -12,8 +12,10 @@
 #include <unistd.h>
 
 #include "comm_port.h"
+#include "failure.h"
 #include "monotonic_clock.h"
 #include "output_queue.h"
+#include "retry_on_interrupt.h"
 
 namespace {
 
@@ -37,14 +39,13 @@ int PullBytes(int fd, IoRequest &request)
 {
     IoProgress &progress = request.progress;
     while (progress.done < progress.count) {
-        ssize_t got = read(fd, request.readBuffer + progress.done, progress.count - progress.done);
+        ssize_t got = RetryOnInterrupt(
+            [&] { return read(fd, request.readBuffer + progress.done, progress.count - progress.done); });
         if (got > 0) {
             progress.done += static_cast<DWORD>(got);
             progress.lastByteMs = MonotonicMs();
             continue;
         }
-        if (got < 0 && errno == EINTR)
-            continue;
         // A raw tty with VMIN=0 reads 0 when empty; EAGAIN says the same.
         if (got == 0 || errno == EAGAIN)
             return 0;
@@ -58,13 +59,12 @@ int PushBytes(int fd, IoRequest &request)
 {
     IoProgress &progress = request.progress;
     while (progress.done < progress.count) {
-        ssize_t put = write(fd, request.writeBuffer + progress.done, progress.count - progress.done);
+        ssize_t put = RetryOnInterrupt(
+            [&] { return write(fd, request.writeBuffer + progress.done, progress.count - progress.done); });
         if (put > 0) {
             progress.done += static_cast<DWORD>(put);
             continue;
         }
-        if (put < 0 && errno == EINTR)
-            continue;
         if (put == 0 || errno == EAGAIN)
             return 0;
         return errno;
@@ -248,10 +248,8 @@ BOOL CommPort::StartRequest(Slot &slot, IoRequest request, LPDWORD done)
 {
     // One read and one write at a time; Windows would queue more, the
     // program never asks for it.
-    if (request.ov == nullptr || slot.has_value() || SlotOf(request.ov) != nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    if (request.ov == nullptr || slot.has_value() || SlotOf(request.ov) != nullptr)
+        return Fail(ERROR_INVALID_PARAMETER);
     if (done != nullptr)
         *done = 0;
     // As on Windows, the start of an overlapped request resets its event.
@@ -262,8 +260,7 @@ BOOL CommPort::StartRequest(Slot &slot, IoRequest request, LPDWORD done)
     request.ov->Internal = STATUS_PENDING;
     request.ov->InternalHigh = 0;
     slot = std::move(request);
-    SetLastError(ERROR_IO_PENDING);
-    return FALSE;
+    return Fail(ERROR_IO_PENDING);
 }
 
 BOOL CommPort::StartRead(LPVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED ov)
@@ -278,10 +275,8 @@ BOOL CommPort::StartRead(LPVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED 
 
 BOOL CommPort::Write(LPCVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED ov)
 {
-    if (!terminal()) {
-        SetLastError(ERROR_INVALID_FUNCTION);
-        return FALSE;
-    }
+    if (!terminal())
+        return Fail(ERROR_INVALID_FUNCTION);
     IoRequest request = NewRequest(ov, count);
     request.writeBuffer = static_cast<const char *>(buffer);
     request.writeTotalMs = WriteTotalFor(timeouts(), count);
@@ -296,14 +291,10 @@ BOOL CommPort::Result(LPOVERLAPPED ov, LPDWORD done, BOOL wait)
     GiveWayToCancels(hold);
     if (ov->Internal == STATUS_PENDING) {
         Slot *slot = SlotOf(ov);
-        if (slot == nullptr) {
-            SetLastError(ERROR_INVALID_PARAMETER);
-            return FALSE;
-        }
-        if (!wait) {
-            SetLastError(ERROR_IO_INCOMPLETE);
-            return FALSE;
-        }
+        if (slot == nullptr)
+            return Fail(ERROR_INVALID_PARAMETER);
+        if (!wait)
+            return Fail(ERROR_IO_INCOMPLETE);
         std::shared_ptr<Event> event = (*slot)->event;
         DriveSlot(*slot, kForever, hold);
         // Windows waits on the event here, which resets an auto-reset one.
@@ -314,8 +305,7 @@ BOOL CommPort::Result(LPOVERLAPPED ov, LPDWORD done, BOOL wait)
         *done = static_cast<DWORD>(ov->InternalHigh);
     if (ov->Internal == 0)
         return TRUE;
-    SetLastError(static_cast<DWORD>(ov->Internal));
-    return FALSE;
+    return Fail(ov->Internal);
 }
 
 void CommPort::Cancel()
@@ -353,10 +343,8 @@ BOOL GetOverlappedResult(HANDLE h, LPOVERLAPPED ov, LPDWORD done, BOOL wait)
     std::shared_ptr<CommPort> port = Reference<CommPort>(h);
     if (port == nullptr)
         return FALSE;
-    if (ov == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    if (ov == nullptr)
+        return Fail(ERROR_INVALID_PARAMETER);
     return port->Result(ov, done, wait);
 }
 

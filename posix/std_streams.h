@@ -15,6 +15,7 @@ public:
     // WriteFile: every byte, or FALSE with errno at the first failure
     // (EPIPE when the reader is gone). No OVERLAPPED.
     BOOL Write(LPCVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED ov) override;
+    DWORD FileType() const override;
 
 private:
     const int fd_;

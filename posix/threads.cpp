@@ -6,6 +6,7 @@
 #include <mutex>
 #include <pthread.h>
 
+#include "failure.h"
 #include "kernel_objects.h"
 #include "win32_subset.h"
 
@@ -52,10 +53,8 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES sa, size_t stackSize, LPTHREAD_START_R
     (void)sa;
     (void)stackSize;
     // Suspended starts and the other flags are not needed here.
-    if (start == nullptr || flags != 0) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return NULL;
-    }
+    if (start == nullptr || flags != 0)
+        return Fail<HANDLE>(ERROR_INVALID_PARAMETER);
     static std::atomic<DWORD> lastThreadId{0};
     auto startup = std::make_unique<ThreadStart>(ThreadStart{start, parameter});
     pthread_t thread;
@@ -63,8 +62,7 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES sa, size_t stackSize, LPTHREAD_START_R
     int error = pthread_create(&thread, nullptr, RunThread, startup.get());
     if (error != 0) {
         --runningThreads;
-        SetLastError(static_cast<DWORD>(error));
-        return NULL;
+        return Fail<HANDLE>(error);
     }
     startup.release();  // the thread's now
     pthread_detach(thread);

@@ -314,6 +314,12 @@ HANDLE GetStdHandle(DWORD)
     return Steered(Call::GetStdHandle, 0) ? fake::kStandardOutput : NULL;
 }
 
+// A pipe: the answer goes to the writer, whose thread never starts here.
+DWORD GetFileType(HANDLE)
+{
+    return FILE_TYPE_PIPE;
+}
+
 HANDLE CreateThread(LPSECURITY_ATTRIBUTES, size_t, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD)
 {
     const DWORD kNotSupported = 50;  // ERROR_NOT_SUPPORTED

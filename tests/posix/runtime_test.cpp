@@ -3,8 +3,10 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include "captured_stderr.h"
 #include "fd_guard.h"
 #include "redirected.h"
 #include "win32_subset.h"
@@ -89,26 +91,33 @@ TEST(StandardOutput, WritesEverythingOrFailsWhenTheReaderIsGone)
 
 TEST(DebugOutput, WritesTheTextUnchanged)
 {
-    testing::internal::CaptureStderr();
+    CaptureTraces();
     OutputDebugStringA("read buffer[4]: OK\r\n");
     OutputDebugStringA("no line end");
     OutputDebugStringA("");
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "read buffer[4]: OK\r\nno line end");
+    EXPECT_EQ(CapturedTraces(), "read buffer[4]: OK\r\nno line end");
 }
 
-// Debug output nobody takes is dropped: a pipe on standard error whose
-// reader is gone neither kills (SIGPIPE) nor stops the run, and one whose
-// reader stopped reading never holds it.
+// Debug output nobody takes is dropped: a pipe or a socket (a service's
+// journal) on standard error whose reader is gone neither kills (SIGPIPE)
+// nor stops the run, and one whose reader stopped reading never holds it;
+// the file's own flags stay blocking, as the shell that shares it set them.
 enum class Reader { Gone, Stalled };
 
-class DebugOutputNobodyTakes : public testing::TestWithParam<Reader> {};
+struct NobodyTakes {
+    const char *name;
+    bool socket;
+    Reader reader;
+};
+
+class DebugOutputNobodyTakes : public testing::TestWithParam<NobodyTakes> {};
 
 TEST_P(DebugOutputNobodyTakes, IsDroppedWithoutWaiting)
 {
     int ends[2];
-    ASSERT_EQ(pipe(ends), 0);
+    ASSERT_EQ(GetParam().socket ? socketpair(AF_UNIX, SOCK_STREAM, 0, ends) : pipe(ends), 0);
     FdGuard reader(ends[0]), writer(ends[1]);
-    if (GetParam() == Reader::Gone) {
+    if (GetParam().reader == Reader::Gone) {
         reader.Reset();
     } else {
         // Filled without blocking, then made blocking again, as a shell's pipe is.
@@ -120,11 +129,14 @@ TEST_P(DebugOutputNobodyTakes, IsDroppedWithoutWaiting)
     Redirected redirected(STDERR_FILENO, writer.get());
     OutputDebugStringA("nobody listens\n");
     OutputDebugStringA("nobody listens either\n");
+    EXPECT_EQ(fcntl(writer.get(), F_GETFL) & O_NONBLOCK, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(DebugOutput, DebugOutputNobodyTakes, testing::Values(Reader::Gone, Reader::Stalled),
-                         [](const testing::TestParamInfo<Reader> &info) {
-                             return info.param == Reader::Gone ? "ReaderGone" : "ReaderStalled";
-                         });
+INSTANTIATE_TEST_SUITE_P(DebugOutput, DebugOutputNobodyTakes,
+                         testing::Values(NobodyTakes{"PipeReaderGone", false, Reader::Gone},
+                                         NobodyTakes{"PipeReaderStalled", false, Reader::Stalled},
+                                         NobodyTakes{"SocketReaderGone", true, Reader::Gone},
+                                         NobodyTakes{"SocketReaderStalled", true, Reader::Stalled}),
+                         [](const testing::TestParamInfo<NobodyTakes> &info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <sys/ioctl.h>
 #include <termios.h>
 
+#include "captured_stderr.h"
 #include "fault_injection.h"
 #include "port_restore.h"
 #include "port_fixtures.h"
@@ -192,13 +193,13 @@ TEST(WriteFaults, HeldOrQueuedOutput)
 
 TEST(DebugOutputFaults, InterruptedWriteGoesOn)
 {
-    testing::internal::CaptureStderr();
+    CaptureTraces();
     {
         InjectedFault interrupted(SystemCall::Write, EINTR);
         interrupted.Times(1);
         OutputDebugStringA("start to read serial port\n");
     }
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "start to read serial port\n");
+    EXPECT_EQ(CapturedTraces(), "start to read serial port\n");
 }
 
 // What ExitProcess and the stop signals do before the process ends: the

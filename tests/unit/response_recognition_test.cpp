@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
+
+#include "captured_stderr.h"
 
 namespace {
 
@@ -61,6 +64,34 @@ TEST_P(ScanResponseLinesTest, Verdict)
     EXPECT_EQ(ScanChunks(c.chunks, c.expected, c.quietAfter), c.verdict);
 }
 
+// However the reads cut the text, a scan that goes on where the last one
+// left off gives, at every read, the verdict and the rest that a scan of
+// the same text from scratch gives.
+TEST_P(ScanResponseLinesTest, SameAsAScanFromScratch)
+{
+    const ScanCase &c = GetParam();
+    std::string text;
+    for (const std::string &chunk : c.chunks)
+        text += chunk;
+    ExpectedResponse compiled(c.expected);
+    std::mt19937 random(24);
+    for (int round = 0; round < 8; ++round) {
+        ResponseStream stream;
+        for (size_t at = 0, size = 0; at < text.size(); at += size) {
+            size = std::min(text.size() - at, random() % 2 ? kReadSize : 1 + random() % kReadSize);
+            stream.Append(text.data() + at, size);
+            ResponseStream scratch;
+            scratch.Append(stream.Unconsumed().data(), stream.Unconsumed().size());
+            PartialLine partial = size == kReadSize ? PartialLine::Growing : PartialLine::Quiet;
+            int verdict = ScanResponseLines(scratch, compiled, partial);
+            ASSERT_EQ(ScanResponseLines(stream, compiled, partial), verdict) << "round " << round << ", at " << at;
+            if (verdict != kScanNothing)
+                break;
+            ASSERT_EQ(stream.Unconsumed(), scratch.Unconsumed()) << "round " << round << ", at " << at;
+        }
+    }
+}
+
 const std::string kLong1023(1023, 'x');
 // An operator list longer than 1023 characters, the home operator last.
 const std::string kCops = "\r\n+COPS: " + [] {
@@ -111,6 +142,11 @@ INSTANTIATE_TEST_SUITE_P(
         ScanCase{"EndAnchorAfterFullReadWaitsForWholeLine", {FullRead("\r\nOK"), "AY\r\n"}, "^OK$",
                  kScanNothing},
         ScanCase{"AnchoredSplit", {"\r\n+C", "SQ: 2", "1,99\r\n"}, "^\\+CSQ: 21", kScanMatched},
+        // A search that goes on where the last one left off still sees the
+        // text before: anchors, word boundaries and look-behind hold.
+        ScanCase{"AnchorAfterPause", {"\r\nx", "OK\r\n"}, "^OK", kScanNothing},
+        ScanCase{"WordBoundaryAfterPause", {"\r\nBO", "OK\r\n"}, "\\bOK", kScanNothing},
+        ScanCase{"LookBehindAfterPause", {"\r\nx", "OK\r\n"}, "(?<=x)OK", kScanMatched},
         ScanCase{"LineCutByFullReadsJudgedWhole", Reads("\r\n+CSQ: " + std::string(300, '9') + "\r\n"),
                  "^\\+CSQ: 9+$", kScanMatched},
         // Long lines are judged whole.
@@ -128,6 +164,9 @@ INSTANTIATE_TEST_SUITE_P(
                  kScanError},
         ScanCase{"ErrorAcrossTheBoundInOneChunk", {std::string(kLineLimit - 1, 'x') + "ERROR\r\n"}, "OK",
                  kScanError},
+        // A piece is judged afresh, though the line's longer rest was searched before.
+        ScanCase{"PieceEndAnchoredAfterPause", {std::string(kLineLimit - 2, 'x') + "abcd", "ef\r\n"}, "ab$",
+                 kScanMatched},
         ScanCase{"NoErrorAcrossTheBound", Reads(std::string(kLineLimit - 3, 'x') + "ERR\rOR\r\n"), "x",
                  kScanMatched}),
     [](const testing::TestParamInfo<ScanCase> &info) { return std::string(info.param.name); });
@@ -172,9 +211,9 @@ TEST(ScanResponseLines, KeepsOnlyTheUnfinishedLine)
 
 TEST(ExpectedResponse, MalformedIsTracedOnceWithTheLibrarysMessage)
 {
-    testing::internal::CaptureStderr();
+    CaptureTraces();
     EXPECT_EQ(ScanChunks({"\r\n(\r\n", "\r\nOK\r\n", "\r\n> "}, "("), kScanNothing);
-    std::string traces = testing::internal::GetCapturedStderr();
+    std::string traces = CapturedTraces();
     size_t first = traces.find("regex compile failed: ");
     ASSERT_NE(first, std::string::npos) << traces;
     EXPECT_GT(traces.size(), first + strlen("regex compile failed: \n")) << traces;
@@ -200,9 +239,10 @@ TEST(ExpectedResponse, CatastrophicSearchIsNoMatchNotACrash)
 {
     const std::string line(64, 'x');
     ExpectedResponse catastrophic("(x+x+)+y");
-    testing::internal::CaptureStderr();
-    bool matched = catastrophic.FoundIn(line.data(), line.data() + line.size());
-    std::string traces = testing::internal::GetCapturedStderr();
+    CaptureTraces();
+    size_t from = 0;
+    bool matched = catastrophic.FoundIn(line, from, false);
+    std::string traces = CapturedTraces();
     EXPECT_FALSE(matched);
     EXPECT_NE(traces.find("regex search failed"), std::string::npos) << traces;
 }

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "captured_stderr.h"
+
 namespace {
 
 struct Parsed {
@@ -21,9 +23,9 @@ Parsed Parse(std::vector<std::string> args)
     for (std::string &arg : args)
         argv.push_back(&arg[0]);
     Parsed parsed;
-    testing::internal::CaptureStderr();
+    CaptureTraces();
     parsed.status = ParseCommandLine(static_cast<int>(argv.size()), argv.data(), parsed.options);
-    testing::internal::GetCapturedStderr();
+    CapturedTraces();
     return parsed;
 }
 
@@ -124,9 +126,9 @@ TEST(RunTester, MissingValueTouchesNoPort)
     std::vector<char *> argv;
     for (std::string &arg : args)
         argv.push_back(&arg[0]);
-    testing::internal::CaptureStderr();
+    CaptureTraces();
     int result = RunTester(static_cast<int>(argv.size()), argv.data(), options);
-    std::string traces = testing::internal::GetCapturedStderr();
+    std::string traces = CapturedTraces();
     EXPECT_EQ(result, -1);
     EXPECT_EQ(traces.find("SerialAtCommand"), std::string::npos) << traces;
     EXPECT_NE(traces.find("needs a value"), std::string::npos) << traces;

@@ -4,13 +4,15 @@
 
 #include <string>
 
+#include "captured_stderr.h"
+
 namespace {
 
 std::string Traced(const std::string &text)
 {
-    testing::internal::CaptureStderr();
+    CaptureTraces();
     DebugTrace("%s", text.c_str());
-    return testing::internal::GetCapturedStderr();
+    return CapturedTraces();
 }
 
 TEST(DebugTrace, PassesTextUnchanged)
@@ -29,9 +31,9 @@ TEST(DebugTrace, CutsOverlongTextToItsBuffer)
 
 TEST(DebugTrace, CutTextKeepsItsLineEnd)
 {
-    testing::internal::CaptureStderr();
+    CaptureTraces();
     DebugTrace("can not open %s, error: %d\n", std::string(5000, 'p').c_str(), 2);
-    std::string traced = testing::internal::GetCapturedStderr();
+    std::string traced = CapturedTraces();
     EXPECT_EQ(traced.size(), 511u);
     EXPECT_EQ(traced.back(), '\n');
 }

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "escapes.h"
+#include "retry_on_interrupt.h"
 
 volatile sig_atomic_t stopRequested = 0;
 
@@ -71,14 +72,12 @@ bool Session::ReadAvailable()
 {
     char buffer[512];
     for (;;) {
-        ssize_t count = read(line_.Fd(), buffer, sizeof buffer);
+        ssize_t count = RetryOnInterrupt([&] { return read(line_.Fd(), buffer, sizeof buffer); });
         if (count > 0) {
             lastActivity_ = Clock::now();
             Take(buffer, static_cast<size_t>(count));
             continue;
         }
-        if (count < 0 && errno == EINTR)
-            continue;
         // EAGAIN: drained. EIO: no slave open right now (Linux), which
         // passes when the program opens it.
         return true;
@@ -120,12 +119,12 @@ bool Session::Send(const std::string &bytes)
 {
     size_t done = 0;
     while (done < bytes.size()) {
-        ssize_t count = write(line_.Fd(), bytes.data() + done, bytes.size() - done);
+        ssize_t count = RetryOnInterrupt([&] { return write(line_.Fd(), bytes.data() + done, bytes.size() - done); });
         if (count > 0) {
             done += static_cast<size_t>(count);
             continue;
         }
-        if (count < 0 && errno != EAGAIN && errno != EINTR) {
+        if (count < 0 && errno != EAGAIN) {
             Note(std::string("write failed: ") + strerror(errno));
             return false;
         }
