@@ -149,12 +149,12 @@ bool ExpectedResponse::FoundIn(std::string_view line, size_t &from, bool mayGrow
     }
 }
 
-int ScanResponseLines(ResponseStream &stream, const ExpectedResponse &expected, PartialLine partial)
+AtResult ScanResponseLines(ResponseStream &stream, const ExpectedResponse &expected, PartialLine partial)
 {
     const std::string &text = stream.Unconsumed();
     size_t consumed = 0;
     LineProgress progress = stream.Front();
-    int verdict = kScanNothing;
+    AtResult verdict = kAtUndecided;
     while (consumed < text.size()) {
         LineView line = NextLine(text, consumed, progress.examined);
         size_t length = line.end - line.begin;
@@ -164,19 +164,19 @@ int ScanResponseLines(ResponseStream &stream, const ExpectedResponse &expected, 
         std::string_view examined(text.data() + line.begin, std::min(progress.carriageReturn, length));
         if (HoldsError(ErrorWindow(text, line, examined), progress.examined)) {
             DebugTrace("read ERROR result");
-            return kScanError;
+            return kAtFailure;
         }
         progress.examined = length;
         bool carriageReturn = examined.size() < length;
         bool settled = !line.unfinished || carriageReturn || partial == PartialLine::Quiet;
         bool mayGrow = line.unfinished && !carriageReturn;
         if (settled && expected.FoundIn(examined, progress.matchFrom, mayGrow))
-            verdict = kScanMatched;
+            verdict = kAtSuccess;
         if (line.unfinished)
             break;  // kept whole for the next scan, with what this one learnt of it
         consumed = line.next;
         progress = LineProgress();
-        if (verdict == kScanMatched)
+        if (verdict == kAtSuccess)
             break;
     }
     stream.Consume(consumed, progress);

@@ -6,10 +6,7 @@
 #include <string>
 #include <string_view>
 
-// Verdicts of ScanResponseLines.
-const int kScanError = -1;    // a line holds "ERROR"
-const int kScanNothing = 0;   // nothing decisive yet
-const int kScanMatched = 1;   // a line holds the expected response
+#include "at_result.h"
 
 // The longest line examined whole. A longer line is examined in pieces of
 // this many characters, each judged as a line of its own, except that the
@@ -81,8 +78,9 @@ private:
 // once (more text cannot undo it); a match counts at once when it holds a
 // carriage return (the examined text ends there and cannot change) or when
 // `partial` is Quiet; after a full read it waits, so that no verdict
-// depends on where a read cut the line. Returns a verdict above.
-int ScanResponseLines(ResponseStream &stream, const ExpectedResponse &expected,
+// depends on where a read cut the line. Returns kAtFailure (a line holds
+// "ERROR"), kAtSuccess (a line holds the expected response) or kAtUndecided.
+AtResult ScanResponseLines(ResponseStream &stream, const ExpectedResponse &expected,
                       PartialLine partial = PartialLine::Growing);
 
 // The text up to, not including, its first carriage return or line feed.

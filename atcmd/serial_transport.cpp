@@ -83,31 +83,21 @@ private:
     bool pending_ = false;
 };
 
-// How a pass of the read loop ended: with no verdict yet, or with one.
-enum class PassEnd { NextPass, Matched, Failed };
-
 // What one transaction's reading works on.
 struct Answer {
     ResponseStream responseStream;
     const ExpectedResponse &expected;
 };
 
-// Scans what is new in the answer and turns its verdict into the pass's end.
-PassEnd ScanAnswer(Answer &answer, PartialLine partial)
+// Scans what is new in the answer: its verdict is the pass's.
+AtResult ScanAnswer(Answer &answer, PartialLine partial)
 {
-    switch (ScanResponseLines(answer.responseStream, answer.expected, partial)) {
-    case kScanMatched:
-        return PassEnd::Matched;
-    case kScanError:
-        return PassEnd::Failed;
-    default:
-        return PassEnd::NextPass;
-    }
+    return ScanResponseLines(answer.responseStream, answer.expected, partial);
 }
 
 // Traces a chunk, passes it to standard output, appends it to the answer
 // and scans what is new.
-PassEnd TakeChunk(const char *chunk, DWORD bytesRead, Answer &answer, PartialLine partial)
+AtResult TakeChunk(const char *chunk, DWORD bytesRead, Answer &answer, PartialLine partial)
 {
     DebugTrace("read buffer[%d]: %s", static_cast<int>(bytesRead), chunk);
     WriteAnswer(chunk, bytesRead);
@@ -123,12 +113,13 @@ PartialLine AfterRead(DWORD bytesRead)
     return bytesRead < kReadChunkSize ? PartialLine::Quiet : PartialLine::Growing;
 }
 
-// One pass of the read loop: one read, one bounded wait, one outcome, one scan.
-PassEnd ReadPass(SerialRead &read, const Deadline &deadline, Answer &answer)
+// One pass of the read loop: one read, one bounded wait, one outcome, one
+// scan. kAtUndecided: no verdict yet, the next pass follows.
+AtResult ReadPass(SerialRead &read, const Deadline &deadline, Answer &answer)
 {
     if (!read.Start()) {
         DebugTrace("read serial port failed, err: %d\n", static_cast<int>(GetLastError()));
-        return PassEnd::Failed;
+        return kAtFailure;
     }
     DWORD waitResult = read.Wait(deadline.Remaining(GetTickCount()));
     DebugTrace("wait return %d\n", static_cast<int>(waitResult));
@@ -136,14 +127,14 @@ PassEnd ReadPass(SerialRead &read, const Deadline &deadline, Answer &answer)
         DebugTrace("read timeouts\n");
         // Cut by the deadline, not by a pause of the modem.
         DWORD late = read.Retire();
-        return late > 0 ? TakeChunk(read.Text(), late, answer, PartialLine::Growing) : PassEnd::NextPass;
+        return late > 0 ? TakeChunk(read.Text(), late, answer, PartialLine::Growing) : kAtUndecided;
     }
     if (waitResult != WAIT_OBJECT_0) {
         DebugTrace("start to cancel IO\n");
         // Judged by nobody, but read from the port: standard output has them.
         DWORD late = read.Retire();
         WriteAnswer(read.Text(), late);
-        return PassEnd::Failed;
+        return kAtFailure;
     }
     DebugTrace("start to get overlapped result");
     DWORD bytesRead = 0;
@@ -161,7 +152,7 @@ PassEnd ReadPass(SerialRead &read, const Deadline &deadline, Answer &answer)
         break;
     }
     DebugTrace("get overlapped failed, error: %d\n", static_cast<int>(lastError));
-    return PassEnd::Failed;
+    return kAtFailure;
 }
 
 // Reads and judges until a verdict or the deadline. A verdict reached when
@@ -169,12 +160,11 @@ PassEnd ReadPass(SerialRead &read, const Deadline &deadline, Answer &answer)
 AtResult ReadAnswer(SerialRead &read, const Deadline &deadline, const ExpectedResponse &expected)
 {
     Answer answer{ResponseStream(), expected};
-    PassEnd end = PassEnd::NextPass;
-    while (end == PassEnd::NextPass && !deadline.Reached(GetTickCount()))
+    AtResult end = kAtUndecided;
+    while (end == kAtUndecided && !deadline.Reached(GetTickCount()))
         end = ReadPass(read, deadline, answer);
-    if (deadline.Reached(GetTickCount()))
-        return kAtTimeout;
-    return end == PassEnd::Matched ? kAtSuccess : kAtFailure;
+    // Undecided only when the deadline ended the loop.
+    return deadline.Reached(GetTickCount()) ? kAtTimeout : end;
 }
 
 }  // namespace

@@ -31,6 +31,7 @@
 #include <unistd.h>
 
 #include "fd_guard.h"
+#include "retry_on_interrupt.h"
 #include "std_streams.h"
 #include "win32_subset.h"
 
@@ -70,10 +71,7 @@ void Look(Channel &channel)
 bool WritableAtOnce(int fd)
 {
     pollfd entry{fd, POLLOUT, 0};
-    int ready;
-    do {
-        ready = poll(&entry, 1, 0);
-    } while (ready < 0 && errno == EINTR);
+    int ready = RetryOnInterrupt([&] { return poll(&entry, 1, 0); });
     return ready == 1 && (entry.revents & POLLOUT) != 0;
 }
 
@@ -83,13 +81,11 @@ size_t WriteWithoutWaiting(const Channel &channel, const char *bytes, size_t cou
 {
     if (channel.route == Route::Nowhere || (channel.route == Route::PollFirst && !WritableAtOnce(STDERR_FILENO)))
         return 0;
-    ssize_t put;
-    do {
+    ssize_t put = RetryOnInterrupt([&] {
         if (channel.route == Route::Socket)
-            put = send(STDERR_FILENO, bytes, count, MSG_DONTWAIT | MSG_NOSIGNAL);
-        else
-            put = write(channel.route == Route::OwnDescription ? channel.own.get() : STDERR_FILENO, bytes, count);
-    } while (put < 0 && errno == EINTR);
+            return send(STDERR_FILENO, bytes, count, MSG_DONTWAIT | MSG_NOSIGNAL);
+        return write(channel.route == Route::OwnDescription ? channel.own.get() : STDERR_FILENO, bytes, count);
+    });
     return put < 0 ? 0 : static_cast<size_t>(put);
 }
 

@@ -25,10 +25,10 @@ int ScanChunks(const std::vector<std::string> &chunks, const char *expected, boo
         stream.Append(chunk.data(), chunk.size());
         int verdict = ScanResponseLines(stream, compiled,
                                         chunk.size() == kReadSize ? PartialLine::Growing : PartialLine::Quiet);
-        if (verdict != kScanNothing)
+        if (verdict != kAtUndecided)
             return verdict;
     }
-    return quietAfter ? ScanResponseLines(stream, compiled, PartialLine::Quiet) : kScanNothing;
+    return quietAfter ? ScanResponseLines(stream, compiled, PartialLine::Quiet) : kAtUndecided;
 }
 
 // A full read that ends with `tail`, after a filler line.
@@ -85,7 +85,7 @@ TEST_P(ScanResponseLinesTest, SameAsAScanFromScratch)
             PartialLine partial = size == kReadSize ? PartialLine::Growing : PartialLine::Quiet;
             int verdict = ScanResponseLines(scratch, compiled, partial);
             ASSERT_EQ(ScanResponseLines(stream, compiled, partial), verdict) << "round " << round << ", at " << at;
-            if (verdict != kScanNothing)
+            if (verdict != kAtUndecided)
                 break;
             ASSERT_EQ(stream.Unconsumed(), scratch.Unconsumed()) << "round " << round << ", at " << at;
         }
@@ -104,77 +104,77 @@ const std::string kCops = "\r\n+COPS: " + [] {
 INSTANTIATE_TEST_SUITE_P(
     Answers, ScanResponseLinesTest,
     testing::Values(
-        ScanCase{"EchoThenOk", {"AT\r\r\nOK\r\n"}, "OK", kScanMatched},
-        ScanCase{"PlainError", {"\r\nERROR\r\n"}, "OK", kScanError},
-        ScanCase{"CmeError", {"\r\n+CME ERROR: 10\r\n"}, "OK", kScanError},
-        ScanCase{"CmsError", {"\r\n+CMS ERROR: 456\r\n"}, "OK", kScanError},
-        ScanCase{"LowerCaseErrorIsNoError", {"\r\nerror\r\n"}, "OK", kScanNothing},
-        ScanCase{"ErrorWinsOverMatch", {"\r\nERROR\r\n"}, "ERROR", kScanError},
-        ScanCase{"ErrorBeforeOkInOneChunk", {"\r\nERROR\r\n\r\nOK\r\n"}, "OK", kScanError},
-        ScanCase{"OkBeforeErrorInOneChunk", {"\r\nOK\r\n\r\nERROR\r\n"}, "OK", kScanMatched},
-        ScanCase{"SearchNotWholeLine", {"\r\nBOOK\r\n"}, "OK", kScanMatched},
-        ScanCase{"AnchoredInformation", {"\r\n+CSQ: 21,99\r\n\r\nOK\r\n"}, "^\\+CSQ", kScanMatched},
-        ScanCase{"EmptyExpectedMatchesEmptyLine", {"\r\n"}, "", kScanMatched},
-        ScanCase{"CaseSensitive", {"\r\nok\r\n"}, "OK", kScanNothing},
-        ScanCase{"UnknownCommandKeepsWaiting", {"\r\nUNKNOWN COMMAND\r\n"}, "OK", kScanNothing},
-        ScanCase{"TextAfterCarriageReturnDropped", {"A\rB\n"}, "B", kScanNothing},
-        ScanCase{"DoubleCarriageReturn", {"\r\n^MODE: 2\r\r\n"}, "^\\^MODE: 2$", kScanMatched},
+        ScanCase{"EchoThenOk", {"AT\r\r\nOK\r\n"}, "OK", kAtSuccess},
+        ScanCase{"PlainError", {"\r\nERROR\r\n"}, "OK", kAtFailure},
+        ScanCase{"CmeError", {"\r\n+CME ERROR: 10\r\n"}, "OK", kAtFailure},
+        ScanCase{"CmsError", {"\r\n+CMS ERROR: 456\r\n"}, "OK", kAtFailure},
+        ScanCase{"LowerCaseErrorIsNoError", {"\r\nerror\r\n"}, "OK", kAtUndecided},
+        ScanCase{"ErrorWinsOverMatch", {"\r\nERROR\r\n"}, "ERROR", kAtFailure},
+        ScanCase{"ErrorBeforeOkInOneChunk", {"\r\nERROR\r\n\r\nOK\r\n"}, "OK", kAtFailure},
+        ScanCase{"OkBeforeErrorInOneChunk", {"\r\nOK\r\n\r\nERROR\r\n"}, "OK", kAtSuccess},
+        ScanCase{"SearchNotWholeLine", {"\r\nBOOK\r\n"}, "OK", kAtSuccess},
+        ScanCase{"AnchoredInformation", {"\r\n+CSQ: 21,99\r\n\r\nOK\r\n"}, "^\\+CSQ", kAtSuccess},
+        ScanCase{"EmptyExpectedMatchesEmptyLine", {"\r\n"}, "", kAtSuccess},
+        ScanCase{"CaseSensitive", {"\r\nok\r\n"}, "OK", kAtUndecided},
+        ScanCase{"UnknownCommandKeepsWaiting", {"\r\nUNKNOWN COMMAND\r\n"}, "OK", kAtUndecided},
+        ScanCase{"TextAfterCarriageReturnDropped", {"A\rB\n"}, "B", kAtUndecided},
+        ScanCase{"DoubleCarriageReturn", {"\r\n^MODE: 2\r\r\n"}, "^\\^MODE: 2$", kAtSuccess},
         // An unfinished line may match at once when the read that brought
         // it ended short (the modem paused) or it holds a carriage return;
         // at the end of a full read it waits for more or for a quiet read.
-        ScanCase{"PromptAfterShortRead", {"\r\n> "}, "^> $", kScanMatched},
-        ScanCase{"PromptAtEndOfFullReadWaits", {FullRead("\r\n> ")}, "^> $", kScanNothing},
-        ScanCase{"PromptAtEndOfFullReadOnceQuiet", {FullRead("\r\n> ")}, "^> $", kScanMatched, true},
-        ScanCase{"CarriageReturnSettlesPartialLine", {FullRead("\r\nOK\r")}, "^OK$", kScanMatched},
-        ScanCase{"QuietAfterCompleteLinesOnly", {"\r\nOK\r\n"}, "^> $", kScanNothing, true},
-        ScanCase{"MalformedExpressionNeverMatches", {"\r\nOK\r\n"}, "(", kScanNothing},
-        ScanCase{"NulByteDoesNotCutLine", {std::string("A\0OK\r\n", 6)}, "OK", kScanMatched},
-        ScanCase{"NulByteBeforeError", {std::string("\0ERROR\r\n", 8)}, "OK", kScanError},
+        ScanCase{"PromptAfterShortRead", {"\r\n> "}, "^> $", kAtSuccess},
+        ScanCase{"PromptAtEndOfFullReadWaits", {FullRead("\r\n> ")}, "^> $", kAtUndecided},
+        ScanCase{"PromptAtEndOfFullReadOnceQuiet", {FullRead("\r\n> ")}, "^> $", kAtSuccess, true},
+        ScanCase{"CarriageReturnSettlesPartialLine", {FullRead("\r\nOK\r")}, "^OK$", kAtSuccess},
+        ScanCase{"QuietAfterCompleteLinesOnly", {"\r\nOK\r\n"}, "^> $", kAtUndecided, true},
+        ScanCase{"MalformedExpressionNeverMatches", {"\r\nOK\r\n"}, "(", kAtUndecided},
+        ScanCase{"NulByteDoesNotCutLine", {std::string("A\0OK\r\n", 6)}, "OK", kAtSuccess},
+        ScanCase{"NulByteBeforeError", {std::string("\0ERROR\r\n", 8)}, "OK", kAtFailure},
         // A line split over reads is judged whole once the rest has come.
-        ScanCase{"OkSplit", {"O", "K\r\n"}, "OK", kScanMatched},
-        ScanCase{"ErrorSplit", {"ERR", "OR\r\n"}, "OK", kScanError},
-        ScanCase{"ErrorSplitFine", {"\r\nE", "R", "R", "O", "R", "\r", "\n"}, "OK", kScanError},
-        ScanCase{"PartialMatchAfterShortReadCounts", {"\r\n+CME", " ERROR: 10\r\n"}, "CME", kScanMatched},
+        ScanCase{"OkSplit", {"O", "K\r\n"}, "OK", kAtSuccess},
+        ScanCase{"ErrorSplit", {"ERR", "OR\r\n"}, "OK", kAtFailure},
+        ScanCase{"ErrorSplitFine", {"\r\nE", "R", "R", "O", "R", "\r", "\n"}, "OK", kAtFailure},
+        ScanCase{"PartialMatchAfterShortReadCounts", {"\r\n+CME", " ERROR: 10\r\n"}, "CME", kAtSuccess},
         ScanCase{"PartialMatchAfterFullReadThenError", {FullRead("\r\n+CME"), " ERROR: 10\r\n"}, "CME",
-                 kScanError},
+                 kAtFailure},
         ScanCase{"EmptyExpectedAfterFullReadWaitsForError", {std::string(126, 'x') + "E", "RROR\r\n"}, "",
-                 kScanError},
+                 kAtFailure},
         ScanCase{"EndAnchorAfterFullReadWaitsForWholeLine", {FullRead("\r\nOK"), "AY\r\n"}, "^OK$",
-                 kScanNothing},
-        ScanCase{"AnchoredSplit", {"\r\n+C", "SQ: 2", "1,99\r\n"}, "^\\+CSQ: 21", kScanMatched},
+                 kAtUndecided},
+        ScanCase{"AnchoredSplit", {"\r\n+C", "SQ: 2", "1,99\r\n"}, "^\\+CSQ: 21", kAtSuccess},
         // A search that goes on where the last one left off still sees the
         // text before: anchors, word boundaries and look-behind hold.
-        ScanCase{"AnchorAfterPause", {"\r\nx", "OK\r\n"}, "^OK", kScanNothing},
-        ScanCase{"WordBoundaryAfterPause", {"\r\nBO", "OK\r\n"}, "\\bOK", kScanNothing},
-        ScanCase{"LookBehindAfterPause", {"\r\nx", "OK\r\n"}, "(?<=x)OK", kScanMatched},
+        ScanCase{"AnchorAfterPause", {"\r\nx", "OK\r\n"}, "^OK", kAtUndecided},
+        ScanCase{"WordBoundaryAfterPause", {"\r\nBO", "OK\r\n"}, "\\bOK", kAtUndecided},
+        ScanCase{"LookBehindAfterPause", {"\r\nx", "OK\r\n"}, "(?<=x)OK", kAtSuccess},
         ScanCase{"LineCutByFullReadsJudgedWhole", Reads("\r\n+CSQ: " + std::string(300, '9') + "\r\n"),
-                 "^\\+CSQ: 9+$", kScanMatched},
+                 "^\\+CSQ: 9+$", kAtSuccess},
         // Long lines are judged whole.
-        ScanCase{"ErrorInsideOverlongLine", {kLong1023 + "ERROR\r\n"}, "OK", kScanError},
-        ScanCase{"ErrorAcross1023", Reads(std::string(1020, 'x') + "ERROR\r\n\r\nOK\r\n"), "OK", kScanError},
-        ScanCase{"MatchPast1023", Reads(kCops), "^\\+COPS: .*\"26201\"", kScanMatched},
-        ScanCase{"Exactly1023ThenEnd", {kLong1023}, "x{1023}", kScanMatched, true},
-        ScanCase{"LineFeedAfter1023IsNoEmptyLine", {kLong1023, "\n"}, "^$", kScanNothing},
-        ScanCase{"LineFeedAfter1023EndsThatLine", {kLong1023, "\n"}, "^x{1023}$", kScanMatched},
+        ScanCase{"ErrorInsideOverlongLine", {kLong1023 + "ERROR\r\n"}, "OK", kAtFailure},
+        ScanCase{"ErrorAcross1023", Reads(std::string(1020, 'x') + "ERROR\r\n\r\nOK\r\n"), "OK", kAtFailure},
+        ScanCase{"MatchPast1023", Reads(kCops), "^\\+COPS: .*\"26201\"", kAtSuccess},
+        ScanCase{"Exactly1023ThenEnd", {kLong1023}, "x{1023}", kAtSuccess, true},
+        ScanCase{"LineFeedAfter1023IsNoEmptyLine", {kLong1023, "\n"}, "^$", kAtUndecided},
+        ScanCase{"LineFeedAfter1023EndsThatLine", {kLong1023, "\n"}, "^x{1023}$", kAtSuccess},
         // Past the bound a line is judged in pieces: the rest is a line of its own.
         ScanCase{"LinePastTheBoundInPieces", Reads(std::string(kLineLimit, 'x') + "OK\r\n"), "^OK$",
-                 kScanMatched},
+                 kAtSuccess},
         // "ERROR" cut by the bound still fails, before the first piece can match.
         ScanCase{"ErrorAcrossTheBound", Reads(std::string(kLineLimit - 3, 'x') + "ERROR\r\n"), "x",
-                 kScanError},
+                 kAtFailure},
         ScanCase{"ErrorAcrossTheBoundInOneChunk", {std::string(kLineLimit - 1, 'x') + "ERROR\r\n"}, "OK",
-                 kScanError},
+                 kAtFailure},
         // A piece is judged afresh, though the line's longer rest was searched before.
         ScanCase{"PieceEndAnchoredAfterPause", {std::string(kLineLimit - 2, 'x') + "abcd", "ef\r\n"}, "ab$",
-                 kScanMatched},
+                 kAtSuccess},
         ScanCase{"NoErrorAcrossTheBound", Reads(std::string(kLineLimit - 3, 'x') + "ERR\rOR\r\n"), "x",
-                 kScanMatched}),
+                 kAtSuccess}),
     [](const testing::TestParamInfo<ScanCase> &info) { return std::string(info.param.name); });
 
 TEST(ScanResponseLines, EmptyStreamGivesNothing)
 {
     ResponseStream stream;
-    EXPECT_EQ(ScanResponseLines(stream, ExpectedResponse("OK")), kScanNothing);
+    EXPECT_EQ(ScanResponseLines(stream, ExpectedResponse("OK")), kAtUndecided);
 }
 
 TEST(ScanResponseLines, CompleteLinesAreNotExaminedTwice)
@@ -184,9 +184,9 @@ TEST(ScanResponseLines, CompleteLinesAreNotExaminedTwice)
     ResponseStream stream;
     ExpectedResponse fine("^fine$");
     stream.Append("fine\n", 5);
-    EXPECT_EQ(ScanResponseLines(stream, fine), kScanMatched);
+    EXPECT_EQ(ScanResponseLines(stream, fine), kAtSuccess);
     stream.Append("x\n", 2);
-    EXPECT_EQ(ScanResponseLines(stream, fine), kScanNothing);
+    EXPECT_EQ(ScanResponseLines(stream, fine), kAtUndecided);
 }
 
 TEST(ScanResponseLines, KeepsOnlyTheUnfinishedLine)
@@ -198,13 +198,13 @@ TEST(ScanResponseLines, KeepsOnlyTheUnfinishedLine)
     std::string flood = "\r\n+CIEV: 7,1\r\n\r\n^MODE: 2\r\n";
     for (int i = 0; i < 2000; ++i) {
         stream.Append(flood.data(), flood.size());
-        ASSERT_EQ(ScanResponseLines(stream, never), kScanNothing);
+        ASSERT_EQ(ScanResponseLines(stream, never), kAtUndecided);
     }
     EXPECT_EQ(stream.Unconsumed(), "");
     std::string endless(kReadSize, 'z');
     for (size_t sent = 0; sent < 3 * kLineLimit; sent += kReadSize) {
         stream.Append(endless.data(), endless.size());
-        ASSERT_EQ(ScanResponseLines(stream, never), kScanNothing);
+        ASSERT_EQ(ScanResponseLines(stream, never), kAtUndecided);
         ASSERT_LE(stream.Unconsumed().size(), kLineLimit);
     }
 }
@@ -212,7 +212,7 @@ TEST(ScanResponseLines, KeepsOnlyTheUnfinishedLine)
 TEST(ExpectedResponse, MalformedIsTracedOnceWithTheLibrarysMessage)
 {
     CaptureTraces();
-    EXPECT_EQ(ScanChunks({"\r\n(\r\n", "\r\nOK\r\n", "\r\n> "}, "("), kScanNothing);
+    EXPECT_EQ(ScanChunks({"\r\n(\r\n", "\r\nOK\r\n", "\r\n> "}, "("), kAtUndecided);
     std::string traces = CapturedTraces();
     size_t first = traces.find("regex compile failed: ");
     ASSERT_NE(first, std::string::npos) << traces;
