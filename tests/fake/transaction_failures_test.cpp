@@ -159,9 +159,10 @@ TEST(SerialTransaction, EveryFailurePath)
         Check(row);
 }
 
-// Standard output without a writer for it: the answer is lost, and what was
-// made for the writer is released; the verdict stands. The writer is the
-// process's, so each row runs in a process of its own.
+// Standard output without a writer for it: the answer is lost, never
+// written by the transaction's thread, and what was made for the writer is
+// released; the verdict stands. The writer is the process's, so each row
+// runs in a process of its own.
 TEST(AnswerOutputDeathTest, LostWhenItsWriterCannotStart)
 {
     const std::vector<std::string> answered = {kWritten, "read buffer[4]: OK\r\n", "AtCommand() return 1\n"};
@@ -175,6 +176,7 @@ TEST(AnswerOutputDeathTest, LostWhenItsWriterCannotStart)
         EXPECT_EXIT(
             {
                 Check(row);
+                EXPECT_EQ(fake::Recorded().sent, "AT\r\n") << row.name;
                 exit(testing::Test::HasFailure() ? 1 : 0);
             },
             testing::ExitedWithCode(0), "")

@@ -8,31 +8,10 @@
 
 #include "captured_stderr.h"
 #include "fd_guard.h"
+#include "redirected.h"
 #include "win32_subset.h"
 
 namespace {
-
-// `fd` stands in for the standard stream `stream` while this lives; then the
-// stream is put back, also when an assertion ends the test early.
-class Redirected {
-public:
-    Redirected(int stream, int fd) : stream_(stream), saved_(dup(stream))
-    {
-        dup2(fd, stream);
-        LookAtStandardErrorAgain();
-    }
-    ~Redirected()
-    {
-        dup2(saved_.get(), stream_);
-        LookAtStandardErrorAgain();
-    }
-    Redirected(const Redirected &) = delete;
-    Redirected &operator=(const Redirected &) = delete;
-
-private:
-    int stream_;
-    FdGuard saved_;
-};
 
 TEST(Events, ManualStaysSignalledAutoIsTakenByAWait)
 {

@@ -1,14 +1,13 @@
-// Writing texts to one output from a thread of its own, so that the thread
-// that hands them over never waits for the output: a reader that stops
-// reading costs texts, never time.
+// Writing texts to one of atcmd-trace's outputs from a thread of its own, so
+// that the thread that hands them over never waits for the output: a reader
+// that stops reading costs texts, never time.
 #pragma once
 
 #include <windows.h>
 
-#include <memory>
 #include <string>
 
-#include "handle_guard.h"
+#include "bounded_writer.h"
 
 class TextWriter {
 public:
@@ -22,31 +21,22 @@ public:
     static const DWORD kStallMilliseconds = 250;
     static const DWORD kFinishMilliseconds = 2000;
 
-    explicit TextWriter(HANDLE output);
-    ~TextWriter();
-    TextWriter(const TextWriter &) = delete;
-    TextWriter &operator=(const TextWriter &) = delete;
+    explicit TextWriter(HANDLE output) : writer_(output, BoundedWriter::Loss::DropText, kQueueBytes) {}
 
     // Queues `text` to be written whole, after the texts added before it.
     // Never waits for the output: a text the queue has no room for is
-    // dropped.
-    void Add(std::string text);
+    // dropped, and so is every text when no thread could be started.
+    void Add(const std::string &text) { writer_.Put(text.data(), text.size()); }
 
     // Waits for the queued texts to be written, as described at
     // kStallMilliseconds, then gives up on the rest. Returns how many texts
-    // were dropped in all: no room in the queue, a failed or unfinished
-    // write, or still queued.
-    unsigned long long Finish();
+    // were dropped in all: no room in the queue, no thread, a failed or
+    // unfinished write, or still queued.
+    unsigned long long Finish()
+    {
+        return writer_.Finish(Deadline(GetTickCount(), kFinishMilliseconds), kStallMilliseconds);
+    }
 
 private:
-    struct State;
-    // The writing thread, with its own share of the state; NULL when it
-    // cannot be started (then Add writes at once).
-    static HANDLE Start(const std::shared_ptr<State> &state);
-    static DWORD WINAPI Run(LPVOID state);
-
-    // Shared with the thread, which may still be held in a write to a
-    // stalled output when this object is gone: the process ends it.
-    std::shared_ptr<State> state_;
-    HandleGuard thread_;
+    BoundedWriter writer_;
 };

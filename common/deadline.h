@@ -1,4 +1,5 @@
-// The time limit of one transaction, in tick-count milliseconds.
+// A time limit in tick-count milliseconds: a transaction's, or how long a
+// writer is given to finish.
 #pragma once
 
 #include "win32.h"
