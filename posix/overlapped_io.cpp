@@ -34,42 +34,38 @@ bool Complete(std::optional<IoRequest> &slot, DWORD status)
     return true;
 }
 
-// Reads what the fd holds, up to the count; 0 or the errno of the read.
-int PullBytes(int fd, IoRequest &request)
+// Moves bytes with `transfer` (a read or a write of the next `left` bytes
+// at `at`) until the count is reached or the fd takes or holds no more for
+// now; 0, or the errno of the call that failed. A raw tty with VMIN=0
+// reads 0 when empty; EAGAIN says the same.
+template <class Transfer> int MoveBytes(IoProgress &progress, Transfer transfer)
 {
-    IoProgress &progress = request.progress;
     while (progress.done < progress.count) {
-        ssize_t got = RetryOnInterrupt(
-            [&] { return read(fd, request.readBuffer + progress.done, progress.count - progress.done); });
-        if (got > 0) {
-            progress.done += static_cast<DWORD>(got);
-            progress.lastByteMs = MonotonicMs();
-            continue;
-        }
-        // A raw tty with VMIN=0 reads 0 when empty; EAGAIN says the same.
-        if (got == 0 || errno == EAGAIN)
+        ssize_t moved = RetryOnInterrupt([&] { return transfer(progress.done, progress.count - progress.done); });
+        if (moved == 0 || (moved < 0 && errno == EAGAIN))
             return 0;
-        return errno;
+        if (moved < 0)
+            return errno;
+        progress.done += static_cast<DWORD>(moved);
     }
     return 0;
 }
 
-// Writes what the fd takes; 0 or the errno of the write.
+// Reads what the fd holds, up to the count.
+int PullBytes(int fd, IoRequest &request)
+{
+    DWORD before = request.progress.done;
+    int error = MoveBytes(request.progress,
+                          [&](DWORD at, DWORD left) { return read(fd, request.readBuffer + at, left); });
+    if (request.progress.done > before)
+        request.progress.lastByteMs = MonotonicMs();
+    return error;
+}
+
+// Writes what the fd takes.
 int PushBytes(int fd, IoRequest &request)
 {
-    IoProgress &progress = request.progress;
-    while (progress.done < progress.count) {
-        ssize_t put = RetryOnInterrupt(
-            [&] { return write(fd, request.writeBuffer + progress.done, progress.count - progress.done); });
-        if (put > 0) {
-            progress.done += static_cast<DWORD>(put);
-            continue;
-        }
-        if (put == 0 || errno == EAGAIN)
-            return 0;
-        return errno;
-    }
-    return 0;
+    return MoveBytes(request.progress, [&](DWORD at, DWORD left) { return write(fd, request.writeBuffer + at, left); });
 }
 
 // How often a write looks again at output it cannot wait for with poll():
