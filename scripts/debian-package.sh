@@ -17,6 +17,10 @@ if [ "${1:-}" = --source ]; then
     shift
 fi
 
+# The package's one time stamp is its changelog entry's date, as
+# dpkg-buildpackage takes it when none is given: the same however it is built.
+unset SOURCE_DATE_EPOCH
+
 version=$(dpkg-parsechangelog -l "$root/debian/changelog" -SVersion)
 upstream=${version%-*}
 copy=$out/atcmd-$upstream

@@ -6,7 +6,8 @@
 #                             and file: dependencies of the .deb; git: the last
 #                             commit's date, the build's time)
 #   install-deps.sh package   also the Windows cross compilers, x86 and x64
-#                             (make package, the Windows trees); no Wine
+#                             (make package, the Windows trees), and debhelper
+#                             (dpkg-buildpackage of debian/); no Wine
 #   install-deps.sh test      also the 64-bit Wine, the 32-bit Wine where this
 #                             kernel runs i386 programs (scripts/runs-i386.sh
 #                             decides), and what the tests use (python3-pefile:
@@ -123,7 +124,7 @@ fi
 # One list per target; a target also gets the lists of those it builds on.
 native_packages=(cmake make g++ pkg-config libgtest-dev "$boost" python3 dpkg-dev file git)
 package_packages=(g++-mingw-w64-i686 binutils-mingw-w64-i686
-                  g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64)
+                  g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 debhelper)
 test_packages=(python3-pefile wine wine64 mandoc man-db lintian qemu-system-x86 busybox-static)
 coverage_packages=(gcovr)
 # Installed where this kernel runs i386 programs; when the archive cannot
