@@ -115,7 +115,7 @@ def check_install(release_dir: str, failures: Failures) -> None:
 
 
 def deb_path(package_dir: str) -> str:
-    return os.path.join(package_dir, 'atcmd_%s_amd64.deb' % DEBIAN_VERSION)
+    return os.path.abspath(os.path.join(package_dir, 'atcmd_%s_amd64.deb' % DEBIAN_VERSION))
 
 
 def zip_path(out_dir: str) -> str:
@@ -182,6 +182,19 @@ def check_deb(package_dir: str, failures: Failures) -> None:
         bin_dir = os.path.join(root, 'usr', 'bin')
         check_release_program(os.path.join(bin_dir, 'atcmd'), failures)
         transaction_status(bin_dir, failures)
+        # The licence texts the ZIP ships, word for word.
+        with open(os.path.join(root, 'usr', 'share', 'doc', 'atcmd', 'copyright')) as f:
+            copyright = f.read()
+        for licence in ('LICENSE', 'doc/boost-license.txt'):
+            failures.check(copyright_body(os.path.join(SOURCE, licence)) in copyright,
+                           'the copyright file does not hold %s as it is' % licence)
+
+
+def copyright_body(path: str) -> str:
+    """A licence text as the body of a copyright file's field: each line
+    indented by one space, an empty line as " ."."""
+    with open(path) as f:
+        return '\n'.join(' ' + (line or '.') for line in f.read().rstrip('\n').split('\n'))
 
 
 def check_zip(release_dir: str, programs: list, failures: Failures) -> None:
