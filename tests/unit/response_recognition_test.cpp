@@ -196,8 +196,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "^\\+CSQ: 9+$", kAtSuccess},
         // A line up to the bound is examined whole, however many reads bring it.
         ScanCase{"ErrorInsideLongLine", {kLongLine + "ERROR\r\n"}, "OK", kAtFailure},
-        ScanCase{"ErrorAcrossReadsOfALongLine", Reads(std::string(8 * kReadSize - 2, 'x') + "ERROR\r\n\r\nOK\r\n"), "OK",
-                 kAtFailure},
+        ScanCase{"ErrorAcrossReadsOfALongLine", Reads(std::string(8 * kReadSize - 2, 'x') + "ERROR\r\n\r\nOK\r\n"),
+                 "OK", kAtFailure},
         ScanCase{"MatchFarIntoALongLine", Reads(kCops), "^\\+COPS: .*\"26201\"", kAtSuccess},
         ScanCase{"LongLineThenQuiet", {kLongLine}, "x{1000}", kAtSuccess, true},
         ScanCase{"LineFeedAfterLongLineIsNoEmptyLine", {kLongLine, "\n"}, "^$", kAtUndecided},
