@@ -1,6 +1,5 @@
 #include "resumable_search.h"
 
-
 // Boost.Regex reports a partial match when a test of the attempt fails at
 // the end of the text. An attempt that failed without that report never
 // looked past the end, so more text cannot change it, provided every
@@ -19,8 +18,10 @@
 //   where the library reports a partial match;
 // - back-references, recursion, subroutine calls, \K, \R, \C, \N and any
 //   construct not named above: nothing says they are sound.
-// The expression is read as syntax throughout, set and quoted text too, so
-// that text the library takes literally can only make the answer false.
+// The expression is read as syntax throughout, sets, quoted text and
+// comments too, so that text the library takes literally can only make the
+// answer false; an escape is read as a pair of characters (\cX as three)
+// everywhere, so that the reading never runs past the end of such text.
 
 namespace {
 
@@ -28,11 +29,12 @@ namespace {
 // characters, quoting and the assertions named above.
 const std::string_view kSoundEscapes = "dDwWsShHvVlLuUtnrfaexcpP0bBAzZQE";
 
-// Escapes whose argument may be braced: \x{41}, \p{Lu}.
-const std::string_view kBracedEscapes = "xpP";
-
 // Option letters of (?imsx-imsx) and (?imsx-imsx:...).
 const std::string_view kOptionLetters = "imsx-";
+
+// What may stand between a quantifier and the + that makes it possessive:
+// white space, which (?x) skips there.
+const std::string_view kSpace = " \t\n\r\f\v";
 
 bool IsLetterOrDigit(char c)
 {
@@ -70,9 +72,6 @@ size_t SoundEscapeEnd(std::string_view expression, size_t at)
         return std::string_view::npos;
     if (escaped == 'c')
         return at + 1;  // \cX: X names the control character, whatever it is
-    if (kBracedEscapes.find(escaped) != std::string_view::npos && at + 1 < expression.size() &&
-        expression[at + 1] == '{')
-        return expression.find('}', at);  // so that \p{L}+ is not taken for a possessive }+
     return at;
 }
 
@@ -93,7 +92,8 @@ bool SearchCanResume(std::string_view expression)
             if (!next.empty() && (next[0] == '*' || (next[0] == '?' && !SoundGroup(next.substr(1)))))
                 return false;  // a verb, or an unsound group
         } else if (c == '*' || c == '+' || c == '?' || c == '}') {
-            if (!next.empty() && next[0] == '+')
+            size_t after = next.find_first_not_of(kSpace);
+            if (after != std::string_view::npos && next[after] == '+')
                 return false;  // possessive
         }
     }

@@ -301,10 +301,11 @@ TEST(SearchCanResume, OnlyWhereEveryConstructIsSound)
     const ResumeCase cases[] = {
         {"OK", true}, {"^\\+CSQ: \\d+,\\d+$", true}, {"\\bOK\\b", true}, {"\\<OK\\>", true},
         {"\\AOK\\z", true}, {"(?<=\\+)CSQ(?=:)", true}, {"(?<name>O)(?'k'K)(?P<x>!)", true},
-        {"(?i)ok(?s:.)", true}, {"\\p{L}+\\x{41}+", true}, {"\\(?!", true}, {"[\\d.]*?", true},
+        {"(?i)ok(?s:.)", true}, {"\\p{L}\\x{41}", true}, {"\\(?!", true}, {"[\\d.]*?", true},
         {"\\c\\", true}, {"(?#note)OK", true},
         {"OK(?!$)", false}, {"(?<!x)OK", false}, {"\\GOK", false}, {"\\X", false},
-        {"a(?(?=b)b|c)", false}, {"(?>O+)K", false}, {"O++K", false}, {"O{2}+", false}, {"(*COMMIT)OK", false},
+        {"a(?(?=b)b|c)", false}, {"(?>O+)K", false}, {"O++K", false}, {"O{2}+", false}, {"(?x)O* +K", false},
+        {"(*COMMIT)OK", false}, {"\\Q\\x{\\E(?!x)}", false}, {"(?#\\x{)(?!x)}", false}, {"\\c\\(?!x)", false},
         {"(O)\\1", false}, {"(?P=n)", false}, {"(?P>n)", false}, {"(?R)", false}, {"(?-1)", false},
         {"a\\Kb", false}, {"a\\Rb", false}, {"\\k<n>", false}, {"\\", false},
     };
