@@ -1,6 +1,15 @@
-// The debugger channel: standard error.
+// The debugger channel: standard error. OutputDebugStringA gathers the
+// texts traced back to back and writes them together, in one write that
+// never waits; these write what is gathered.
 #pragma once
 
-// Looks at standard error again before the next text. The program never
-// moves its standard error; a test that does (dup2) calls this after each move.
-void LookAtStandardErrorAgain();
+// Before the calling thread may wait: the texts it gathered never sit
+// while it waits. Texts only other threads gathered stay for their waits.
+void WriteGatheredTextsBeforeWait();
+
+// On a way out of the process (exit, ExitProcess).
+void WriteGatheredTexts();
+
+// On a stop signal, from its handler: async-signal-safe, never waits. A
+// text being gathered at that moment is left out; those before it go.
+void WriteGatheredTextsOnSignal();

@@ -4,6 +4,7 @@
 
 #include <chrono>
 
+#include "debug_output.h"
 #include "event.h"
 #include "failure.h"
 #include "monotonic_clock.h"
@@ -112,6 +113,8 @@ BOOL ResetEvent(HANDLE h)
 
 DWORD WaitForSingleObject(HANDLE h, DWORD milliseconds)
 {
+    if (milliseconds != 0)
+        WriteGatheredTextsBeforeWait();
     std::shared_ptr<KernelObject> object = ReferenceObject(h);
     return object == nullptr ? WAIT_FAILED : object->Wait(milliseconds);
 }

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "comm_port.h"
+#include "debug_output.h"
 #include "failure.h"
 #include "monotonic_clock.h"
 #include "output_queue.h"
@@ -292,6 +293,7 @@ BOOL CommPort::Result(LPOVERLAPPED ov, LPDWORD done, BOOL wait)
         if (!wait)
             return Fail(ERROR_IO_INCOMPLETE);
         std::shared_ptr<Event> event = (*slot)->event;
+        WriteGatheredTextsBeforeWait();
         DriveSlot(*slot, kForever, hold);
         // Windows waits on the event here, which resets an auto-reset one.
         if (event != nullptr)

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "debug_output.h"
 #include "failure.h"
 #include "retry_on_interrupt.h"
 
@@ -45,6 +46,9 @@ BOOL StdStream::Write(LPCVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED ov
     if (ov != nullptr)
         return Fail(ERROR_INVALID_PARAMETER);
     IgnoreBrokenPipe();
+    // A file on disk takes the bytes at once; anything else may hold the write.
+    if (FileType() != FILE_TYPE_DISK)
+        WriteGatheredTextsBeforeWait();
     const char *bytes = static_cast<const char *>(buffer);
     DWORD written = 0;
     while (written < count) {

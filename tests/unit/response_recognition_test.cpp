@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "captured_stderr.h"
+#include "fake_win32.h"
 
 namespace {
 
@@ -211,9 +211,9 @@ TEST(ScanResponseLines, KeepsOnlyTheUnfinishedLine)
 
 TEST(ExpectedResponse, MalformedIsTracedOnceWithTheLibrarysMessage)
 {
-    CaptureTraces();
+    fake::Begin({});
     EXPECT_EQ(ScanChunks({"\r\n(\r\n", "\r\nOK\r\n", "\r\n> "}, "("), kAtUndecided);
-    std::string traces = CapturedTraces();
+    std::string traces = fake::Traced();
     size_t first = traces.find("regex compile failed: ");
     ASSERT_NE(first, std::string::npos) << traces;
     EXPECT_GT(traces.size(), first + strlen("regex compile failed: \n")) << traces;
@@ -239,10 +239,10 @@ TEST(ExpectedResponse, CatastrophicSearchIsNoMatchNotACrash)
 {
     const std::string line(64, 'x');
     ExpectedResponse catastrophic("(x+x+)+y");
-    CaptureTraces();
+    fake::Begin({});
     size_t from = 0;
     bool matched = catastrophic.FoundIn(line, from, false);
-    std::string traces = CapturedTraces();
+    std::string traces = fake::Traced();
     EXPECT_FALSE(matched);
     EXPECT_NE(traces.find("regex search failed"), std::string::npos) << traces;
 }
