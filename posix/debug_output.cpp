@@ -4,9 +4,10 @@
 // nor stops the run, and a reader that stopped reading never holds it.
 //
 // Texts traced back to back are gathered, up to PIPE_BUF bytes (what a
-// pipe takes whole or not at all), and go out in one write: before the
-// thread that traced them may wait, when the next text would not fit, and
-// on every way out. Standard error is looked at (one fstat) at each write,
+// pipe takes whole or not at all), and go out in one write: where the
+// thread that traced them is about to block (so a wait that finds its
+// event set, or a read whose bytes are there, writes nothing), when the
+// next text would not fit, and on every way out. Standard error is looked at (one fstat) at each write,
 // so a moved standard error is followed. Its own file is never made
 // non-blocking (O_NONBLOCK would change it for the shell that shares it),
 // so each kind of file is written in its own way, each without waiting:
@@ -235,10 +236,15 @@ void OutputDebugStringA(LPCSTR text)
     gatheredBeforeWrite = gather.writes.load(std::memory_order_relaxed);
 }
 
+bool HoldsGatheredTexts()
+{
+    return gatheredBeforeWrite == theGather.writes.load(std::memory_order_relaxed);
+}
+
 void WriteGatheredTextsBeforeWait()
 {
     Gather &gather = theGather;
-    if (gatheredBeforeWrite != gather.writes.load(std::memory_order_relaxed))
+    if (!HoldsGatheredTexts())
         return;  // this thread's texts went out with a write since
     Taken taken(gather, kWriting);
     if (gatheredBeforeWrite == gather.writes.load(std::memory_order_relaxed))

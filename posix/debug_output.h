@@ -3,9 +3,14 @@
 // never waits; these write what is gathered.
 #pragma once
 
-// Before the calling thread may wait: the texts it gathered never sit
-// while it waits. Texts only other threads gathered stay for their waits.
+// Where the calling thread is about to block (a poll, a wait for an event,
+// a sleep, a write that may stall): the texts it gathered never sit while
+// it waits. Texts only other threads gathered stay for their waits. A call
+// that can wait but finds what it waits for at once writes nothing.
 void WriteGatheredTextsBeforeWait();
+
+// True while texts this thread gathered wait to be written.
+bool HoldsGatheredTexts();
 
 // On a way out of the process (exit, ExitProcess).
 void WriteGatheredTexts();

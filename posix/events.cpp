@@ -89,6 +89,8 @@ DWORD Event::Wait(DWORD milliseconds)
     }
     if (milliseconds == INFINITE && !OtherThreadsRunning())
         return Fail(EDEADLK, WAIT_FAILED);
+    if (milliseconds != 0)
+        WriteGatheredTextsBeforeWait();
     return WaitToTake(limit) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
 }
 
@@ -113,8 +115,6 @@ BOOL ResetEvent(HANDLE h)
 
 DWORD WaitForSingleObject(HANDLE h, DWORD milliseconds)
 {
-    if (milliseconds != 0)
-        WriteGatheredTextsBeforeWait();
     std::shared_ptr<KernelObject> object = ReferenceObject(h);
     return object == nullptr ? WAIT_FAILED : object->Wait(milliseconds);
 }

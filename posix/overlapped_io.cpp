@@ -87,6 +87,8 @@ IoRequest NewRequest(LPOVERLAPPED ov, DWORD count)
 
 int CommPort::PollFor(short events, uint64_t waitMs, short &revents, bool &woken)
 {
+    if (waitMs != 0)
+        WriteGatheredTextsBeforeWait();
     pollfd entries[] = {{fd_, events, 0}, {wake_, POLLIN, 0}};
     int timeout = waitMs == kForever ? -1 : static_cast<int>(std::min<uint64_t>(waitMs, INT_MAX));
     revents = 0;
@@ -293,7 +295,6 @@ BOOL CommPort::Result(LPOVERLAPPED ov, LPDWORD done, BOOL wait)
         if (!wait)
             return Fail(ERROR_IO_INCOMPLETE);
         std::shared_ptr<Event> event = (*slot)->event;
-        WriteGatheredTextsBeforeWait();
         DriveSlot(*slot, kForever, hold);
         // Windows waits on the event here, which resets an auto-reset one.
         if (event != nullptr)

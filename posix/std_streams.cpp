@@ -47,7 +47,7 @@ BOOL StdStream::Write(LPCVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED ov
         return Fail(ERROR_INVALID_PARAMETER);
     IgnoreBrokenPipe();
     // A file on disk takes the bytes at once; anything else may hold the write.
-    if (FileType() != FILE_TYPE_DISK)
+    if (HoldsGatheredTexts() && FileType() != FILE_TYPE_DISK)
         WriteGatheredTextsBeforeWait();
     const char *bytes = static_cast<const char *>(buffer);
     DWORD written = 0;
