@@ -24,12 +24,12 @@ HANDLE GetStdHandle(DWORD which)
         return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
     // Looked at once, as Windows fixes a process's standard handles at its start.
     static const HANDLE output =
-        fcntl(STDOUT_FILENO, F_GETFD) != -1 ? RegisterObject(std::make_shared<StdStream>(STDOUT_FILENO)) : NULL;
+        fcntl(STDOUT_FILENO, F_GETFD) != -1 ? RegisterObject(std::make_shared<StandardOutput>(STDOUT_FILENO)) : NULL;
     return output;
 }
 
 // What fd 1 is now: a file on disk, a character device, a pipe or socket.
-DWORD StdStream::FileType() const
+DWORD StandardOutput::FileType() const
 {
     struct stat status;
     if (fstat(fd_, &status) != 0)
@@ -41,7 +41,7 @@ DWORD StdStream::FileType() const
     return S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode) ? FILE_TYPE_PIPE : FILE_TYPE_UNKNOWN;
 }
 
-BOOL StdStream::Write(LPCVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED ov)
+BOOL StandardOutput::Write(LPCVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED ov)
 {
     if (ov != nullptr)
         return Fail(ERROR_INVALID_PARAMETER);
