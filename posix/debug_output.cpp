@@ -218,6 +218,10 @@ void OutputDebugStringA(LPCSTR text)
         return;
     Gather &gather = theGather;
     Taken taken(gather, kGathering);
+    // Whether standard error is open is seen at the first text, which comes
+    // before the program opens a file of its own that could take fd 2.
+    if (!gather.channel.looked)
+        Look(gather.channel);
     size_t size = gather.size.load(std::memory_order_relaxed);
     if (size + length > sizeof gather.bytes) {
         taken.Writing(true);

@@ -156,6 +156,25 @@ INSTANTIATE_TEST_SUITE_P(
                     WayOut{"StopSignal", [] { raise(SIGTERM); }, testing::KilledBySignal(SIGTERM)}),
     [](const testing::TestParamInfo<WayOut> &info) { return std::string(info.param.name); });
 
+// A process started without standard error has none: the file that later
+// takes fd 2 (here a socket, in the program a port) gets no text.
+TEST(DebugOutputDeathTest, StandardErrorClosedAtTheFirstTextStaysClosed)
+{
+    EXPECT_EXIT(
+        {
+            close(STDERR_FILENO);
+            OutputDebugStringA("nobody listens\n");
+            int ends[2];
+            if (socketpair(AF_UNIX, SOCK_STREAM, 0, ends) != 0 || ends[0] != STDERR_FILENO)
+                exit(2);
+            OutputDebugStringA("not for this file\n");
+            Sleep(1);
+            char byte;
+            exit(recv(ends[1], &byte, 1, MSG_DONTWAIT) < 0 && errno == EAGAIN ? 0 : 1);
+        },
+        testing::ExitedWithCode(0), "");
+}
+
 // Debug output nobody takes is dropped: a pipe or a socket (a service's
 // journal) on standard error whose reader is gone neither kills (SIGPIPE)
 // nor stops the run, and one whose reader stopped reading never holds it;
