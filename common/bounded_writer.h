@@ -36,9 +36,8 @@ public:
     BoundedWriter &operator=(const BoundedWriter &) = delete;
 
     // Hands over one text, or the stream's next bytes; never waits, unless
-    // written in line. Bytes
-    // wait while they fit in heldLimit; with nothing waiting, one text of
-    // any size fits.
+    // written in line. Bytes wait while they fit in heldLimit; with nothing
+    // waiting, one text of any size fits.
     void Put(const char *bytes, std::size_t count);
 
     // Waits until everything handed over is written, or until `limit` is
