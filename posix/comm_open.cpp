@@ -49,7 +49,7 @@ int MakeRaw(int fd, termios settings)
 }  // namespace
 
 CommPort::CommPort(int fd, int wake, std::optional<termios> found)
-    : KernelObject(kType), fd_(fd), wake_(wake), found_(found)
+    : KernelObject(kType), fd_(fd), wake_(wake), found_(found), remembered_(found ? RememberPort(fd, *found) : -1)
 {
 }
 
@@ -57,10 +57,11 @@ CommPort::~CommPort()
 {
     // Our TIOCEXCL and settings would otherwise outlive us (on a pty whose
     // master stays open, or the user's own terminal), and a close with
-    // output held back by flow control would wait for the closing wait.
+    // output a frozen modem never takes would wait for the closing wait.
     if (found_)
-        RestorePort(fd_, *found_);
-    close(fd_);
+        ReleasePort(remembered_, fd_, *found_);
+    else
+        close(fd_);
     close(wake_);
 }
 
@@ -113,14 +114,13 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
             return Fail(errno, INVALID_HANDLE_VALUE);
         return RegisterObject(std::make_shared<CommPort>(fd.release(), wake.release(), std::nullopt));
     }
-    RememberPort(fd.get(), found);
     auto port = std::make_shared<CommPort>(fd.release(), wake.release(), found);
     // Raw before anything else: a modem's queued output arrives the moment
     // the port opens, and while the line discipline echoes it goes back to
     // the modem (Windows' drivers never echo). What comes during open()
     // itself only a port that opens with echo off is spared: serial drivers
     // keep a port's settings from one open to the next, and our close
-    // leaves echo off (RestorePort).
+    // leaves echo off (ReleasePort).
     if (int error = MakeRaw(port->fd(), found))
         return Fail(error, INVALID_HANDLE_VALUE);
     if (int error = ExcludeOpeners(port->fd()))

@@ -37,8 +37,9 @@ class CommPort : public KernelObject, public IoDriver {
 public:
     static const ObjectType kType = ObjectType::CommPort;
 
-    // `found`: a terminal's settings at open, put back at its close; none
-    // for what is no terminal. `wake`: an eventfd, owned from now on.
+    // `found`: a terminal's settings at open, put back at its close (or on
+    // a way out that skips it); none for what is no terminal. `wake`: an
+    // eventfd. Both fds are owned from now on.
     CommPort(int fd, int wake, std::optional<termios> found);
     ~CommPort() override;
 
@@ -79,6 +80,7 @@ private:
     const int fd_;
     const int wake_;
     const std::optional<termios> found_;
+    const int remembered_;  // the port's entry for the ways out, or -1
 
     std::mutex settings_;
     COMMTIMEOUTS timeouts_{};  // all 0 until set: reads wait for `count` bytes

@@ -208,7 +208,7 @@ TEST(PortRestoreFaults, RememberedPortsArePutBack)
 {
     PtyPair pty;
     OpenPort port(pty.SlaveName());
-    RestoreRememberedPorts();
+    ReleaseRememberedPorts();
     int other = open(pty.SlaveName(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     ASSERT_GE(other, 0);
     termios settings;
