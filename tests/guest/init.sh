@@ -58,7 +58,8 @@ start_modem() { # modem-tty modem-args
 # One row: the program run `repeat` times (until a run ends with another
 # status than EXPECTED) on one line, with the modem started as `setup` says:
 #   row NAME MODEM-TTY PORT KIND STDOUT TRACES SETUP REPEAT EXPECTED MODEM-ARGS ARGS...
-# KIND: modem | locked (an earlier run holds PORT) | none (no modem).
+# KIND: modem | locked (an earlier run holds PORT) | held (`sleep` has it
+# open, without a lock) | none (no modem).
 # SETUP: now | late (the modem comes 1 s into the run) | reset (the
 # gadget is unplugged 1 s into the run, and plugged in again after) |
 # frozen (a command of 100,000 bytes is sent first, to fill the link).
@@ -74,6 +75,7 @@ row() {
         atcmd /port $port /resp never /timeout 5000 2>/dev/null & holder=$!
         sleep 0.5
     fi
+    [ $kind = held ] && { sleep 600 < $port & holder=$!; }
     if [ $setup = frozen ]; then
         atcmd /port $port /cmd "$(head -c 100000 /dev/zero | tr '\0' A)" /timeout 0 >/dev/null 2>&1
         echo "guest: $name: link filled $(now)"
