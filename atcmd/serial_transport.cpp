@@ -27,7 +27,7 @@ public:
     }
     ~SerialRead()
     {
-        Retire();
+        CancelPending();
         CloseHandle(ovSerialRead.hEvent);
     }
     SerialRead(const SerialRead &) = delete;
@@ -63,8 +63,9 @@ public:
         return ClassifyReadCompletion(succeeded, lastError, bytesRead);
     }
 
-    // Cancels a pending read and waits for it; returns the bytes it had.
-    DWORD Retire()
+    // Cancels a pending read and waits for it to end; returns the bytes it
+    // had brought.
+    DWORD CancelPending()
     {
         if (!pending_)
             return 0;
@@ -127,13 +128,13 @@ AtResult ReadPass(SerialRead &read, const Deadline &deadline, Answer &answer)
     if (waitResult == WAIT_TIMEOUT) {
         DebugTrace("read timeouts\n");
         // Cut by the deadline, not by a pause of the modem.
-        DWORD late = read.Retire();
+        DWORD late = read.CancelPending();
         return late > 0 ? TakeChunk(read.Text(), late, answer, PartialLine::Growing) : kAtUndecided;
     }
     if (waitResult != WAIT_OBJECT_0) {
         DebugTrace("start to cancel IO\n");
         // Judged by nobody, but read from the port: standard output has them.
-        DWORD late = read.Retire();
+        DWORD late = read.CancelPending();
         WriteAnswer(read.Text(), late);
         return kAtFailure;
     }
