@@ -24,7 +24,7 @@ enum EntryState { kFree, kHeld, kBusy, kReleasedOnExit };
 struct RememberedPort {
     std::atomic<int> state;
     int fd;
-    termios found;
+    termios settingsAtOpen;
 };
 
 RememberedPort remembered[4];
@@ -39,11 +39,11 @@ const int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 // run is still inside open(), before any program can go raw. Windows has
 // no echo at all; ECHO and ECHONL are the flags that send anything, the
 // other echo flags only shape what ECHO sends.
-void PutBackAndClose(int fd, const termios &found)
+void PutBackAndClose(int fd, const termios &settingsAtOpen)
 {
     if (QueuedOutput(fd) > 0)
         tcflush(fd, TCOFLUSH);
-    termios settings = found;
+    termios settings = settingsAtOpen;
     settings.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL);
     tcsetattr(fd, TCSANOW, &settings);
     ioctl(fd, TIOCNXCL);
@@ -116,7 +116,7 @@ void ReleaseRememberedPorts()
     for (RememberedPort &port : remembered) {
         int held = kHeld;
         if (port.state.compare_exchange_strong(held, kBusy)) {
-            PutBackAndClose(port.fd, port.found);
+            PutBackAndClose(port.fd, port.settingsAtOpen);
             port.state = kReleasedOnExit;
         } else if (held == kBusy) {
             AwaitRelease(port);
@@ -124,7 +124,7 @@ void ReleaseRememberedPorts()
     }
 }
 
-int RememberPort(int fd, const termios &found)
+int RememberPort(int fd, const termios &settingsAtOpen)
 {
     InstallHandlers();
     for (int i = 0; i < static_cast<int>(sizeof remembered / sizeof remembered[0]); ++i) {
@@ -133,7 +133,7 @@ int RememberPort(int fd, const termios &found)
         if (!port.state.compare_exchange_strong(free, kBusy))
             continue;
         port.fd = fd;
-        port.found = found;
+        port.settingsAtOpen = settingsAtOpen;
         // The handler must see the entry whole before it sees it held.
         port.state = kHeld;
         return i;
@@ -141,17 +141,17 @@ int RememberPort(int fd, const termios &found)
     return -1;
 }
 
-void ReleasePort(int remembered, int fd, const termios &found)
+void ReleasePort(int remembered, int fd, const termios &settingsAtOpen)
 {
     StopSignalsHeld held;
     if (remembered < 0) {
-        PutBackAndClose(fd, found);
+        PutBackAndClose(fd, settingsAtOpen);
         return;
     }
     RememberedPort &port = ::remembered[remembered];
     int expected = kHeld;
     if (!port.state.compare_exchange_strong(expected, kBusy))
         return;  // a way out has released it
-    PutBackAndClose(fd, found);
+    PutBackAndClose(fd, settingsAtOpen);
     port.state = kFree;
 }
