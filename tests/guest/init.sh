@@ -77,7 +77,7 @@ row() {
     fi
     [ $kind = held ] && { sleep 600 < $port & holder=$!; }
     if [ $setup = frozen ]; then
-        atcmd /port $port /cmd "$(head -c 100000 /dev/zero | tr '\0' A)" /timeout 0 >/dev/null 2>&1
+        atcmd /port $port /cmd "$(head -c 100000 /dev/zero | tr '\0' A)" /timeout 1000 >/dev/null 2>&1
         echo "guest: $name: link filled $(now)"
     fi
     run=0
