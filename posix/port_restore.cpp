@@ -7,6 +7,7 @@
 #include <sys/ioctl.h>
 
 #include "bounded_close.h"
+#include "debug_output.h"
 #include "output_queue.h"
 
 namespace {
@@ -60,33 +61,14 @@ void AwaitRelease(const RememberedPort &port)
         nanosleep(&pause, nullptr);
 }
 
-// Puts every remembered port back, then lets the signal end the process
-// as it would have without us.
+// Puts every remembered port back and closes it, writes the gathered
+// traces, then lets the signal end the process as it would have without us.
 void OnStopSignal(int signalNumber)
 {
     ReleaseRememberedPorts();
+    WriteGatheredTextsOnSignal();
     signal(signalNumber, SIG_DFL);
     raise(signalNumber);  // delivered once this handler returns
-}
-
-// Once, at the first port; a signal the caller ignores (nohup) stays ignored.
-void InstallHandlers()
-{
-    static bool installed = false;
-    if (installed)
-        return;
-    installed = true;
-    PrepareBoundedClose();
-    for (int signalNumber : kStopSignals) {
-        struct sigaction previous;
-        if (sigaction(signalNumber, nullptr, &previous) != 0 || previous.sa_handler == SIG_IGN)
-            continue;
-        struct sigaction action;
-        memset(&action, 0, sizeof action);
-        action.sa_handler = OnStopSignal;
-        sigfillset(&action.sa_mask);
-        sigaction(signalNumber, &action, nullptr);
-    }
 }
 
 // The stop signals, blocked on this thread while it releases a port, so
@@ -111,6 +93,24 @@ private:
 
 }  // namespace
 
+void CatchStopSignals()
+{
+    static std::atomic<bool> installed{false};
+    if (installed.exchange(true))
+        return;
+    PrepareBoundedClose();
+    for (int signalNumber : kStopSignals) {
+        struct sigaction previous;
+        if (sigaction(signalNumber, nullptr, &previous) != 0 || previous.sa_handler == SIG_IGN)
+            continue;
+        struct sigaction action;
+        memset(&action, 0, sizeof action);
+        action.sa_handler = OnStopSignal;
+        sigfillset(&action.sa_mask);
+        sigaction(signalNumber, &action, nullptr);
+    }
+}
+
 void ReleaseRememberedPorts()
 {
     for (RememberedPort &port : remembered) {
@@ -126,7 +126,7 @@ void ReleaseRememberedPorts()
 
 int RememberPort(int fd, const termios &settingsAtOpen)
 {
-    InstallHandlers();
+    CatchStopSignals();
     for (int i = 0; i < static_cast<int>(sizeof remembered / sizeof remembered[0]); ++i) {
         RememberedPort &port = remembered[i];
         int free = kFree;

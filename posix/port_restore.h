@@ -6,6 +6,12 @@
 
 #include <termios.h>
 
+// From now on SIGINT, SIGTERM, SIGHUP and SIGQUIT put every remembered port
+// back and close it, and write the gathered traces, before the process
+// ends; a port's close can be interrupted. Once, at the first port or
+// trace; a signal the caller ignores (nohup) stays ignored.
+void CatchStopSignals();
+
 // Notes the terminal settings found at open; from now on a stop signal
 // puts the port back and closes it before the process ends. The number to
 // release it with; -1 when the table had no room (it is then released at
