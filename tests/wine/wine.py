@@ -206,13 +206,6 @@ class Wine:
             with open(mark, 'w') as ready:
                 ready.write('ok\n')
 
-    def server_socket(self) -> str:
-        """Where this prefix's server listens, in the test chroot: Wine names
-        the folder after the prefix's device and inode."""
-        info = os.stat(self.prefix)
-        return os.path.join(testroot.ROOT, 'tmp', '.wine-%d' % os.getuid(),
-                            'server-%x-%x' % (info.st_dev, info.st_ino), 'socket')
-
     def keep_server(self) -> None:
         """Starts this prefix's server, and the system processes Wine runs
         beside every program (services.exe, winedevice.exe, ...), for good.
@@ -231,8 +224,11 @@ class Wine:
             # objects (megabytes). Led by no session, it can own no terminal.
             server = subprocess.Popen(self.inside([self.server, '--foreground', '--persistent']),
                                       env=self.environment(), stdin=subprocess.DEVNULL, stdout=log, stderr=log)
+        # Started without a shell or fork between, so the process is the
+        # server; it listens in its working folder once it is ready.
+        socket = '/proc/%d/cwd/socket' % server.pid
         deadline = time.monotonic() + SERVER_START_SECONDS
-        while not os.path.exists(self.server_socket()):
+        while not os.path.exists(socket):
             status = server.poll()
             if status == 2:  # one already runs for this prefix, as good
                 break
