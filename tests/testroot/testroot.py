@@ -9,8 +9,9 @@ its package list (the file `packages` beside this one) changes.
         makes or reuses the chroot; prints its path
     testroot.py run [--throwaway] -- COMMAND [ARG...]
         runs COMMAND as root in the chroot (built first if missing or stale),
-        in the current folder, with /proc, /dev (the host's ptys included) and
-        the source tree at its own path; with --throwaway under a writable
+        in the current folder, with /proc, /dev (the host's ptys included),
+        and the host's /tmp and the source tree at their own paths (the
+        runners' files are where they were); with --throwaway under a writable
         layer that is thrown away after. Exit status: COMMAND's.
 
 Every mount is made in a private mount namespace of the command's own, so it
@@ -44,12 +45,12 @@ KEYRING = '/usr/share/keyrings/debian-archive-keyring.gpg'
 RECIPE = '1'
 
 # Run inside the new mount namespace, as root: mounts what the command needs
-# and enters the chroot in the caller's folder. $1 the chroot, $2 the source
-# tree, $3 a throwaway layer's folder or "", $4 the working folder.
+# and enters the chroot in the folder it was started in. $1 the chroot, $2
+# the source tree, $3 a throwaway layer's folder or "".
 ENTER = r'''
 set -e
-root=$1 source=$2 layer=$3 cwd=$4
-shift 4
+root=$1 source=$2 layer=$3 cwd=$(pwd -P)
+shift 3
 if [ -n "$layer" ]; then
     mount -t tmpfs throwaway "$layer"
     mkdir "$layer/upper" "$layer/work" "$layer/merged"
@@ -60,6 +61,7 @@ mount -t proc proc "$root/proc"
 mount --rbind /dev "$root/dev"
 mkdir -p "$root$source"
 mount --bind "$source" "$root$source"
+mount --bind /tmp "$root/tmp"
 exec chroot "$root" /usr/bin/env -C "$cwd" "$@"
 '''
 
@@ -87,19 +89,21 @@ def current() -> bool:
         return False
 
 
-def command(argv, root: str = ROOT, throwaway: bool = False, cwd: str = None) -> list:
-    """The command line that runs argv in the chroot (which must be built)."""
+def command(argv, root: str = ROOT, throwaway: bool = False) -> list:
+    """The command line that runs argv in the chroot (which must be built),
+    in the folder it is started in, which the chroot must have: the source
+    tree, /tmp or a folder of the chroot's own."""
     layer = ''
     if throwaway:
         layer = os.path.join(TOP, 'throwaway')
         os.makedirs(layer, exist_ok=True)
     return (['unshare', '--mount', '--propagation', 'private', '--', 'sh', '-c', ENTER, 'enter',
-             root, SOURCE_DIR, layer, cwd or os.getcwd()] + list(argv))
+             root, SOURCE_DIR, layer] + list(argv))
 
 
 def in_new_root(root: str, argv) -> None:
     """One step of making the chroot; its output goes to ours."""
-    done = subprocess.run(command(argv, root, cwd='/'), stdin=subprocess.DEVNULL,
+    done = subprocess.run(command(argv, root), cwd='/', stdin=subprocess.DEVNULL,
                           env=dict(os.environ, LC_ALL='C.UTF-8', DEBIAN_FRONTEND='noninteractive'))
     if done.returncode != 0:
         raise RuntimeError('%s exited with %d in the new chroot' % (' '.join(argv), done.returncode))

@@ -37,7 +37,8 @@ class Batch:
     batch: str
     com: int                        # the COM port the example names
     script: str                     # the modem's
-    status: int                     # the batch file's exit code
+    status: int                     # the batch file's exit code: its last
+                                    # ERRORLEVEL, which echo and set keep
     printed: Tuple[str, ...]        # on its standard output
     log: Tuple[str, ...] = ()       # in atcmd-log.txt
     modem_args: Tuple[str, ...] = ()
@@ -49,11 +50,11 @@ BATCHES = [
     Batch('example_error', 'example.bat', 3, 'expect AT+CSQ\n' + send(b'\r\nERROR\r\n'), 1,
           ('failure: no port',)),
     # The signal line comes back through `for /f` and findstr.
-    Batch('answer_example_signal', 'answer-example.bat', 3, 'expect AT+CSQ\n' + send(CSQ), 0,
+    Batch('answer_example_signal', 'answer-example.bat', 3, 'expect AT+CSQ\n' + send(CSQ), 1,
           ('signal: +CSQ: 21,99',)),
     Batch('answer_example_error', 'answer-example.bat', 3, 'expect AT+CSQ\n' + send(b'\r\nERROR\r\n'), 1,
           ('no answer as expected: exit code -1',)),
-    Batch('trace_example', 'trace-example.bat', 5, 'expect ATI\n' + send(b'\r\nModem 1.0\r\n\r\nOK\r\n'), 0,
+    Batch('trace_example', 'trace-example.bat', 5, 'expect ATI\n' + send(b'\r\nModem 1.0\r\n\r\nOK\r\n'), 1,
           (), ('AtCommand() return 1', 'exit code 1')),
 ]
 
