@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Running the Windows builds under Wine: which Wine, whether it can start a
 program here, its prefix, COM ports, debug output. Shared by every runner
-that starts atcmd.exe under Wine.
+that starts atcmd.exe under Wine. Wine runs in the test chroot
+(tests/testroot), at the same paths as outside it.
 
     wine.py --wine wine32|wine64 --wine-prefix DIR
                                     creates the prefix and starts its server
