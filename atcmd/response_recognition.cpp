@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "resumable_search.h"
 #include "trace.h"
 
 namespace {
@@ -98,12 +99,15 @@ struct ExpectedResponse::Pattern {
     // Whether an empty line matches, once asked: modems put an empty line
     // before every other.
     std::optional<bool> matchesEmptyLine;
+    // Whether a search may start where the last one stopped; if not, every
+    // search starts at the line's start.
+    bool resumes;
 };
 
 ExpectedResponse::ExpectedResponse(const char *expected)
 {
     try {
-        pattern_.reset(new Pattern{boost::regex(expected), boost::cmatch(), std::nullopt});
+        pattern_.reset(new Pattern{boost::regex(expected), boost::cmatch(), std::nullopt, SearchCanResume(expected)});
     } catch (const boost::regex_error &e) {
         DebugTrace("regex compile failed: %s\n", e.what());
         return;
@@ -130,8 +134,12 @@ bool ExpectedResponse::FoundIn(std::string_view line, size_t &from, bool mayGrow
         // before `from`. An expression that needs more work than the
         // library allows on it throws: no match.
         boost::cmatch &what = pattern_->what;
+        if (!pattern_->resumes)
+            from = 0;
         if (boost::regex_search(begin + from, end, what, pattern_->regex, boost::match_extra, begin))
             return true;
+        if (!pattern_->resumes)
+            return false;
         if (!mayGrow) {
             from = line.size();
             return false;

@@ -63,8 +63,10 @@ public:
     // True when the expression is found in `line` at or after `from`, the
     // text before it serving as context (anchors, look-behind). Without a
     // match, when the line `mayGrow`, `from` moves on to where a match could
-    // still begin once more text arrives. A search beyond the regex
-    // library's limits is traced and is no match.
+    // still begin once more text arrives. An expression whose search cannot
+    // resume (SearchCanResume) is searched in the whole line, `from` kept at
+    // 0. A search beyond the regex library's limits is traced and is no
+    // match.
     bool FoundIn(std::string_view line, size_t &from, bool mayGrow) const;
 
 private:

@@ -89,12 +89,6 @@ struct Answer {
     const ExpectedResponse &expected;
 };
 
-// Scans what is new in the answer: its verdict is the pass's.
-AtResult ScanAnswer(Answer &answer, PartialLine partial)
-{
-    return ScanResponseLines(answer.responseStream, answer.expected, partial);
-}
-
 // Traces a chunk, passes it to standard output, appends it to the answer
 // and scans what is new.
 AtResult TakeChunk(const char *chunk, DWORD bytesRead, Answer &answer, PartialLine partial)
@@ -102,7 +96,7 @@ AtResult TakeChunk(const char *chunk, DWORD bytesRead, Answer &answer, PartialLi
     DebugTrace("read buffer[%d]: %s", static_cast<int>(bytesRead), chunk);
     WriteAnswer(chunk, bytesRead);
     answer.responseStream.Append(chunk, bytesRead);
-    return ScanAnswer(answer, partial);
+    return ScanResponseLines(answer.responseStream, answer.expected, partial);
 }
 
 // A read that ended short of its buffer ended because the modem paused for
@@ -144,7 +138,7 @@ AtResult ReadPass(SerialRead &read, const Deadline &deadline, Answer &answer)
         DebugTrace("no bytes read\n");
         // The modem has gone quiet: an unfinished line (a "> " prompt) is
         // as complete as it will get.
-        return ScanAnswer(answer, PartialLine::Quiet);
+        return ScanResponseLines(answer.responseStream, answer.expected, PartialLine::Quiet);
     case ReadCompletion::Bytes:
         return TakeChunk(read.Text(), bytesRead, answer, AfterRead(bytesRead));
     case ReadCompletion::Cancelled:

@@ -233,6 +233,12 @@ SCENARIOS: List[Scenario] = [
         script=answer_with(b'\r\n+CME', b' ERROR: 10\r\n'),
         traces=[read_buffer(b'\r\n+CME'), 'AtCommand() return 1\n'], absent=['read ERROR result']),
     Scenario(
+        'look_ahead_past_a_pause', AT + ['/resp', 'OK(?!$)', '/timeout', '2000'], 1,
+        # At the pause the look-ahead fails at the end of "OK"; once "x" has
+        # come the line is searched again from its start.
+        script=answer_with(b'OK', b'x\r\n'),
+        traces=[read_buffer(b'OK'), read_buffer(b'x\r\n'), 'AtCommand() return 1\n'], answer=b'OKx\r\n'),
+    Scenario(
         'wildcards_reach_the_program', AT + ['/resp', 'O*K?', '/timeout', '3000'], 1,
         # A runtime that expanded wildcards would pass OUTLOOK1 instead.
         script=answer_with(b'AT\r\r\nOK\r\n'), files=['OUTLOOK1'],

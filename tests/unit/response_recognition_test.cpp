@@ -1,4 +1,5 @@
 #include "response_recognition.h"
+#include "resumable_search.h"
 
 #include <gtest/gtest.h>
 
@@ -64,9 +65,26 @@ TEST_P(ScanResponseLinesTest, Verdict)
     EXPECT_EQ(ScanChunks(c.chunks, c.expected, c.quietAfter), c.verdict);
 }
 
+// Scans `stream` after a read as the transaction does, and a copy of its
+// unconsumed text from scratch; both must give the same verdict and leave
+// the same rest. Returns the verdict.
+int ScanBothWays(ResponseStream &stream, const ExpectedResponse &compiled, PartialLine partial,
+                 const std::string &where)
+{
+    ResponseStream scratch;
+    scratch.Append(stream.Unconsumed().data(), stream.Unconsumed().size());
+    int verdict = ScanResponseLines(scratch, compiled, partial);
+    EXPECT_EQ(ScanResponseLines(stream, compiled, partial), verdict) << where;
+    if (verdict == kAtUndecided) {
+        EXPECT_EQ(stream.Unconsumed(), scratch.Unconsumed()) << where;
+    }
+    return verdict;
+}
+
 // However the reads cut the text, a scan that goes on where the last one
 // left off gives, at every read, the verdict and the rest that a scan of
-// the same text from scratch gives.
+// the same text from scratch gives: at every cut of a short answer into
+// two reads of either kind, and at random cuts of any answer.
 TEST_P(ScanResponseLinesTest, SameAsAScanFromScratch)
 {
     const ScanCase &c = GetParam();
@@ -74,26 +92,41 @@ TEST_P(ScanResponseLinesTest, SameAsAScanFromScratch)
     for (const std::string &chunk : c.chunks)
         text += chunk;
     ExpectedResponse compiled(c.expected);
+    const PartialLine kinds[] = {PartialLine::Growing, PartialLine::Quiet};
+    for (size_t cut = 0; text.size() <= 2 * kReadSize && cut <= text.size(); ++cut) {
+        for (PartialLine first : kinds) {
+            for (PartialLine second : kinds) {
+                std::string where =
+                    "cut at " + std::to_string(cut) + (first == PartialLine::Quiet ? ", Quiet" : ", Growing");
+                ResponseStream stream;
+                stream.Append(text.data(), cut);
+                if (ScanBothWays(stream, compiled, first, where) != kAtUndecided)
+                    continue;
+                stream.Append(text.data() + cut, text.size() - cut);
+                if (ScanBothWays(stream, compiled, second, where + ", then a read") == kAtUndecided)
+                    ScanBothWays(stream, compiled, PartialLine::Quiet, where + ", then nothing");
+            }
+        }
+        if (testing::Test::HasFailure())
+            return;
+    }
     std::mt19937 random(24);
-    for (int round = 0; round < 8; ++round) {
+    for (int round = 0; round < 8 && !testing::Test::HasFailure(); ++round) {
         ResponseStream stream;
         for (size_t at = 0, size = 0; at < text.size(); at += size) {
             size = std::min(text.size() - at, random() % 2 ? kReadSize : 1 + random() % kReadSize);
             stream.Append(text.data() + at, size);
-            ResponseStream scratch;
-            scratch.Append(stream.Unconsumed().data(), stream.Unconsumed().size());
             PartialLine partial = size == kReadSize ? PartialLine::Growing : PartialLine::Quiet;
-            int verdict = ScanResponseLines(scratch, compiled, partial);
-            ASSERT_EQ(ScanResponseLines(stream, compiled, partial), verdict) << "round " << round << ", at " << at;
-            if (verdict != kAtUndecided)
+            std::string where = "round " + std::to_string(round) + ", at " + std::to_string(at);
+            if (ScanBothWays(stream, compiled, partial, where) != kAtUndecided)
                 break;
-            ASSERT_EQ(stream.Unconsumed(), scratch.Unconsumed()) << "round " << round << ", at " << at;
         }
     }
 }
 
-const std::string kLong1023(1023, 'x');
-// An operator list longer than 1023 characters, the home operator last.
+// A line many reads long, far short of the line bound.
+const std::string kLongLine(1000, 'x');
+// An operator list many reads long, the home operator last.
 const std::string kCops = "\r\n+COPS: " + [] {
     std::string list;
     while (list.size() < 1650)
@@ -117,6 +150,7 @@ INSTANTIATE_TEST_SUITE_P(
         ScanCase{"EmptyExpectedMatchesEmptyLine", {"\r\n"}, "", kAtSuccess},
         ScanCase{"CaseSensitive", {"\r\nok\r\n"}, "OK", kAtUndecided},
         ScanCase{"UnknownCommandKeepsWaiting", {"\r\nUNKNOWN COMMAND\r\n"}, "OK", kAtUndecided},
+        ScanCase{"NothingReadGivesNothing", {}, "OK", kAtUndecided, true},
         ScanCase{"TextAfterCarriageReturnDropped", {"A\rB\n"}, "B", kAtUndecided},
         ScanCase{"DoubleCarriageReturn", {"\r\n^MODE: 2\r\r\n"}, "^\\^MODE: 2$", kAtSuccess},
         // An unfinished line may match at once when the read that brought
@@ -130,7 +164,7 @@ INSTANTIATE_TEST_SUITE_P(
         ScanCase{"MalformedExpressionNeverMatches", {"\r\nOK\r\n"}, "(", kAtUndecided},
         ScanCase{"NulByteDoesNotCutLine", {std::string("A\0OK\r\n", 6)}, "OK", kAtSuccess},
         ScanCase{"NulByteBeforeError", {std::string("\0ERROR\r\n", 8)}, "OK", kAtFailure},
-        // A line split over reads is judged whole once the rest has come.
+        // A line split over reads gives the verdict of the whole line.
         ScanCase{"OkSplit", {"O", "K\r\n"}, "OK", kAtSuccess},
         ScanCase{"ErrorSplit", {"ERR", "OR\r\n"}, "OK", kAtFailure},
         ScanCase{"ErrorSplitFine", {"\r\nE", "R", "R", "O", "R", "\r", "\n"}, "OK", kAtFailure},
@@ -147,15 +181,27 @@ INSTANTIATE_TEST_SUITE_P(
         ScanCase{"AnchorAfterPause", {"\r\nx", "OK\r\n"}, "^OK", kAtUndecided},
         ScanCase{"WordBoundaryAfterPause", {"\r\nBO", "OK\r\n"}, "\\bOK", kAtUndecided},
         ScanCase{"LookBehindAfterPause", {"\r\nx", "OK\r\n"}, "(?<=x)OK", kAtSuccess},
-        ScanCase{"LineCutByFullReadsJudgedWhole", Reads("\r\n+CSQ: " + std::string(300, '9') + "\r\n"),
+        // Where going on would change the verdict, the line is searched
+        // from its start: what a test found at the end of the text may
+        // change as more comes, or the search's start is part of the match.
+        ScanCase{"NegativeLookAheadAtTheEndThenMore", {"OK", "x\r\n"}, "OK(?!$)", kAtSuccess},
+        ScanCase{"NegativeLookAheadOfABoundaryThenMore", {"OK", "x"}, "OK(?!\\b)", kAtSuccess},
+        ScanCase{"ConditionOnTheEndThenMore", {"a", "c", " "}, "a(?(?=\\w*$)b|c)", kAtSuccess},
+        ScanCase{"VerbAfterPause", {" ", "ab"}, "(*COMMIT)ab", kAtUndecided},
+        ScanCase{"SearchStartAfterPause", {"x", "OK"}, "\\GOK", kAtUndecided},
+        ScanCase{"SearchStartAfterCarriageReturn", {FullRead("ab\r"), std::string(kReadSize, 'c')}, "\\G$",
+                 kAtUndecided},
+        ScanCase{"GraphemeAfterPause", {",", "C"}, "\\<\\X\\>", kAtUndecided},
+        ScanCase{"LineCutByFullReadsExaminedWhole", Reads("\r\n+CSQ: " + std::string(300, '9') + "\r\n"),
                  "^\\+CSQ: 9+$", kAtSuccess},
-        // Long lines are judged whole.
-        ScanCase{"ErrorInsideOverlongLine", {kLong1023 + "ERROR\r\n"}, "OK", kAtFailure},
-        ScanCase{"ErrorAcross1023", Reads(std::string(1020, 'x') + "ERROR\r\n\r\nOK\r\n"), "OK", kAtFailure},
-        ScanCase{"MatchPast1023", Reads(kCops), "^\\+COPS: .*\"26201\"", kAtSuccess},
-        ScanCase{"Exactly1023ThenEnd", {kLong1023}, "x{1023}", kAtSuccess, true},
-        ScanCase{"LineFeedAfter1023IsNoEmptyLine", {kLong1023, "\n"}, "^$", kAtUndecided},
-        ScanCase{"LineFeedAfter1023EndsThatLine", {kLong1023, "\n"}, "^x{1023}$", kAtSuccess},
+        // A line up to the bound is examined whole, however many reads bring it.
+        ScanCase{"ErrorInsideLongLine", {kLongLine + "ERROR\r\n"}, "OK", kAtFailure},
+        ScanCase{"ErrorAcrossReadsOfALongLine", Reads(std::string(8 * kReadSize - 2, 'x') + "ERROR\r\n\r\nOK\r\n"),
+                 "OK", kAtFailure},
+        ScanCase{"MatchFarIntoALongLine", Reads(kCops), "^\\+COPS: .*\"26201\"", kAtSuccess},
+        ScanCase{"LongLineThenQuiet", {kLongLine}, "x{1000}", kAtSuccess, true},
+        ScanCase{"LineFeedAfterLongLineIsNoEmptyLine", {kLongLine, "\n"}, "^$", kAtUndecided},
+        ScanCase{"LineFeedAfterLongLineEndsIt", {kLongLine, "\n"}, "^x{1000}$", kAtSuccess},
         // Past the bound a line is judged in pieces: the rest is a line of its own.
         ScanCase{"LinePastTheBoundInPieces", Reads(std::string(kLineLimit, 'x') + "OK\r\n"), "^OK$",
                  kAtSuccess},
@@ -170,12 +216,6 @@ INSTANTIATE_TEST_SUITE_P(
         ScanCase{"NoErrorAcrossTheBound", Reads(std::string(kLineLimit - 3, 'x') + "ERR\rOR\r\n"), "x",
                  kAtSuccess}),
     [](const testing::TestParamInfo<ScanCase> &info) { return std::string(info.param.name); });
-
-TEST(ScanResponseLines, EmptyStreamGivesNothing)
-{
-    ResponseStream stream;
-    EXPECT_EQ(ScanResponseLines(stream, ExpectedResponse("OK")), kAtUndecided);
-}
 
 TEST(ScanResponseLines, CompleteLinesAreNotExaminedTwice)
 {
@@ -209,15 +249,29 @@ TEST(ScanResponseLines, KeepsOnlyTheUnfinishedLine)
     }
 }
 
-TEST(ExpectedResponse, MalformedIsTracedOnceWithTheLibrarysMessage)
+struct TraceCase {
+    const char *expected;
+    std::vector<std::string> chunks;
+    const char *trace;  // traced once, followed by the regex library's message
+};
+
+// An expression the regex library refuses, at compile time or in a search,
+// never matches and is traced once per refusal, with the library's message.
+TEST(ExpectedResponse, RefusalIsNoMatchTracedWithTheLibrarysMessage)
 {
-    CaptureTraces();
-    EXPECT_EQ(ScanChunks({"\r\n(\r\n", "\r\nOK\r\n", "\r\n> "}, "("), kAtUndecided);
-    std::string traces = CapturedTraces();
-    size_t first = traces.find("regex compile failed: ");
-    ASSERT_NE(first, std::string::npos) << traces;
-    EXPECT_GT(traces.size(), first + strlen("regex compile failed: \n")) << traces;
-    EXPECT_EQ(traces.find("regex compile failed", first + 1), std::string::npos) << traces;
+    const TraceCase cases[] = {
+        {"(", {"\r\n(\r\n", "\r\nOK\r\n", "\r\n> "}, "regex compile failed: "},
+        {"(x+x+)+y", {std::string(64, 'x') + "\r\n"}, "regex search failed: "},
+    };
+    for (const TraceCase &c : cases) {
+        CaptureTraces();
+        EXPECT_EQ(ScanChunks(c.chunks, c.expected, true), kAtUndecided) << c.expected;
+        std::string traces = CapturedTraces();
+        size_t first = traces.find(c.trace);
+        ASSERT_NE(first, std::string::npos) << traces;
+        EXPECT_GT(traces.size(), first + strlen(c.trace) + 1) << traces;
+        EXPECT_EQ(traces.find(c.trace, first + 1), std::string::npos) << traces;
+    }
 }
 
 struct TrimCase {
@@ -235,16 +289,28 @@ TEST(TrimLineEnd, CutsAtFirstLineEnd)
         EXPECT_EQ(TrimLineEnd(c.text), c.trimmed) << c.text;
 }
 
-TEST(ExpectedResponse, CatastrophicSearchIsNoMatchNotACrash)
+struct ResumeCase {
+    const char *expression;
+    bool resumes;
+};
+
+// A search resumes only where every construct allows it; a construct's
+// look-alike in another role does not stop it.
+TEST(SearchCanResume, OnlyWhereEveryConstructIsSound)
 {
-    const std::string line(64, 'x');
-    ExpectedResponse catastrophic("(x+x+)+y");
-    CaptureTraces();
-    size_t from = 0;
-    bool matched = catastrophic.FoundIn(line, from, false);
-    std::string traces = CapturedTraces();
-    EXPECT_FALSE(matched);
-    EXPECT_NE(traces.find("regex search failed"), std::string::npos) << traces;
+    const ResumeCase cases[] = {
+        {"OK", true}, {"^\\+CSQ: \\d+,\\d+$", true}, {"\\bOK\\b", true}, {"\\<OK\\>", true},
+        {"\\AOK\\z", true}, {"(?<=\\+)CSQ(?=:)", true}, {"(?<name>O)(?'k'K)(?P<x>!)", true},
+        {"(?i)ok(?s:.)", true}, {"\\p{L}\\x{41}", true}, {"\\(?!", true}, {"[\\d.]*?", true},
+        {"\\c\\", true}, {"(?#note)OK", true},
+        {"OK(?!$)", false}, {"(?<!x)OK", false}, {"\\GOK", false}, {"\\X", false},
+        {"a(?(?=b)b|c)", false}, {"(?>O+)K", false}, {"O++K", false}, {"O{2}+", false}, {"(?x)O* +K", false},
+        {"(*COMMIT)OK", false}, {"\\Q\\x{\\E(?!x)}", false}, {"(?#\\x{)(?!x)}", false}, {"\\c\\(?!x)", false},
+        {"(O)\\1", false}, {"(?P=n)", false}, {"(?P>n)", false}, {"(?R)", false}, {"(?-1)", false},
+        {"a\\Kb", false}, {"a\\Rb", false}, {"\\k<n>", false}, {"\\", false},
+    };
+    for (const ResumeCase &c : cases)
+        EXPECT_EQ(SearchCanResume(c.expression), c.resumes) << c.expression;
 }
 
 }  // namespace
