@@ -87,10 +87,10 @@ import testroot  # noqa: E402
 # where its `kernel_probe` finds that the kernel runs its code.
 KINDS = {
     'wine32': {'loader': '/usr/lib/wine/wine', 'server': '/usr/lib/wine/wineserver',
-               'arch': 'win32', 'package': 'wine32:i386', 'code': '32-bit x86',
+               'arch': 'win32', 'package': 'wine32:i386',
                'kernel_probe': os.path.join(SOURCE_DIR, 'scripts', 'runs-i386.sh')},
     'wine64': {'loader': '/usr/lib/wine/wine64', 'server': '/usr/lib/wine/wineserver64',
-               'arch': 'win64', 'package': 'wine64', 'code': 'x86-64', 'kernel_probe': None},
+               'arch': 'win64', 'package': 'wine64', 'kernel_probe': None},
 }
 
 # How long a server started for a run may take to listen.
