@@ -4,7 +4,6 @@
 #include <memory>
 
 #include "bounded_writer.h"
-#include "write_all.h"
 
 namespace {
 
@@ -16,8 +15,6 @@ namespace {
 // be lost, the verdict is not.
 struct {
     bool looked = false;
-    HANDLE inLine = NULL;
-    bool inLineBroken = false;
     std::unique_ptr<BoundedWriter> writer;
 } theOutput;
 
@@ -27,10 +24,10 @@ void LookAtOutput()
     HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
     if (output == NULL || output == INVALID_HANDLE_VALUE)
         return;
-    if (GetFileType(output) == FILE_TYPE_DISK)
-        theOutput.inLine = output;
-    else
-        theOutput.writer = std::make_unique<BoundedWriter>(output, BoundedWriter::Loss::CutStream, kAnswerHeldLimit);
+    BoundedWriter::Writing writing =
+        GetFileType(output) == FILE_TYPE_DISK ? BoundedWriter::Writing::InLine : BoundedWriter::Writing::OwnThread;
+    theOutput.writer =
+        std::make_unique<BoundedWriter>(output, BoundedWriter::Loss::CutStream, kAnswerHeldLimit, writing);
 }
 
 }  // namespace
@@ -41,12 +38,8 @@ void WriteAnswer(const char *bytes, DWORD count)
         return;
     if (!theOutput.looked)
         LookAtOutput();
-    if (theOutput.inLine != NULL) {
-        // A failed write (a full disk) drops this and the rest: cut, never holed.
-        theOutput.inLineBroken = theOutput.inLineBroken || !WriteAll(theOutput.inLine, bytes, count);
-    } else if (theOutput.writer != nullptr) {
+    if (theOutput.writer != nullptr)
         theOutput.writer->Put(bytes, count);
-    }
 }
 
 void FinishAnswer(const Deadline &deadline)

@@ -5,12 +5,8 @@
 #include "mbim_port_api.h"
 #include "win32.h"
 
-// The library's contract, its calling convention included: mbim_port_api.h.
-typedef MbimDllOpenFunction *MbimDllOpenFn;
-typedef MbimDllCloseFunction *MbimDllCloseFn;
-typedef MbimPortSendFunction *MbimPortSendFn;
-typedef MbimPortGetResponseFunction *MbimPortGetResponseFn;
-
+// The library's contract, its calling convention and the entry points'
+// types included: mbim_port_api.h.
 const char kMbimLibraryName[] = "MbimPortAPI.dll";
 
 // Owns a loaded library and unloads it when it goes out of scope.
@@ -44,7 +40,7 @@ private:
 // MBIM_DllClose when it goes out of scope.
 class MbimHandleGuard {
 public:
-    MbimHandleGuard(MbimDllCloseFn close, void *handle) : close_(close), handle_(handle) {}
+    MbimHandleGuard(MbimDllCloseFunction *close, void *handle) : close_(close), handle_(handle) {}
     ~MbimHandleGuard() { close_(handle_); }
     MbimHandleGuard(const MbimHandleGuard &) = delete;
     MbimHandleGuard &operator=(const MbimHandleGuard &) = delete;
@@ -52,6 +48,6 @@ public:
     void *get() const { return handle_; }
 
 private:
-    MbimDllCloseFn close_;
+    MbimDllCloseFunction *close_;
     void *handle_;
 };

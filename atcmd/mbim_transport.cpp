@@ -1,6 +1,7 @@
 #include "mbim_transport.h"
 
 #include <cstring>
+#include <type_traits>
 
 #include "answer_output.h"
 #include "deadline.h"
@@ -9,15 +10,12 @@
 
 namespace {
 
-const DWORD kPollPauseMs = 500;
-const size_t kResponseBufferSize = 1024;
-
 // The four entry points, looked up together.
 struct MbimEntryPoints {
-    MbimDllOpenFn open;
-    MbimDllCloseFn close;
-    MbimPortSendFn send;
-    MbimPortGetResponseFn getResponse;
+    MbimDllOpenFunction *open;
+    MbimDllCloseFunction *close;
+    MbimPortSendFunction *send;
+    MbimPortGetResponseFunction *getResponse;
 };
 
 // Fills `path` (MAX_PATH chars) with the library's full path in the
@@ -42,29 +40,22 @@ bool BuildMbimLibraryPath(char *path)
     return true;
 }
 
-MbimEntryPoints FindMbimEntryPoints(const LibraryGuard &library)
+// Looks the four entry points up into `entries`; returns the name of the
+// first missing one, in the order open, close, send, get-response, or NULL
+// when all four are there.
+const char *FindMbimEntryPoints(const LibraryGuard &library, MbimEntryPoints &entries)
 {
-    MbimEntryPoints entries;
-    entries.open = library.EntryPoint<MbimDllOpenFn>("MBIM_DllOpen");
-    entries.close = library.EntryPoint<MbimDllCloseFn>("MBIM_DllClose");
-    entries.send = library.EntryPoint<MbimPortSendFn>("MBIMPort_Send");
-    entries.getResponse = library.EntryPoint<MbimPortGetResponseFn>("MBIMPort_GetResponse");
-    return entries;
-}
-
-// The name of the first missing entry point, in the order open, close,
-// send, get-response; NULL when all four are there.
-const char *FirstMissingEntryPoint(const MbimEntryPoints &entries)
-{
-    if (entries.open == NULL)
-        return "MBIM_DllOpen";
-    if (entries.close == NULL)
-        return "MBIM_DllClose";
-    if (entries.send == NULL)
-        return "MBIMPort_Send";
-    if (entries.getResponse == NULL)
-        return "MBIMPort_GetResponse";
-    return NULL;
+    const char *missing = NULL;
+    auto find = [&](auto *&entry, const char *name) {
+        entry = library.EntryPoint<std::remove_reference_t<decltype(entry)>>(name);
+        if (entry == NULL && missing == NULL)
+            missing = name;
+    };
+    find(entries.open, "MBIM_DllOpen");
+    find(entries.close, "MBIM_DllClose");
+    find(entries.send, "MBIMPort_Send");
+    find(entries.getResponse, "MBIMPort_GetResponse");
+    return missing;
 }
 
 // The command without its "\r\n" ending; a command that lacks the ending
@@ -81,17 +72,17 @@ unsigned LengthToSend(const char *cmd, size_t len)
 // before the call, so that is bounded).
 size_t DeliveredLength(const char *response, unsigned length)
 {
-    if (length >= 1 && length <= kResponseBufferSize)
+    if (length >= 1 && length <= kMbimResponseBufferSize)
         return length;
-    return strnlen(response, kResponseBufferSize);
+    return strnlen(response, kMbimResponseBufferSize);
 }
 
 // Polls until an answer or the deadline; the deadline is tested only
 // before a poll, so a failed poll is always followed by the full pause.
 // The answer goes to standard output.
-AtResult PollForAnswer(MbimPortGetResponseFn getResponse, void *handle, const Deadline &deadline)
+AtResult PollForAnswer(MbimPortGetResponseFunction *getResponse, void *handle, const Deadline &deadline)
 {
-    char response[kResponseBufferSize];
+    char response[kMbimResponseBufferSize];
     unsigned responseLength = 0;
     while (!deadline.Reached(GetTickCount())) {
         memset(response, 0, sizeof response);
@@ -103,7 +94,7 @@ AtResult PollForAnswer(MbimPortGetResponseFn getResponse, void *handle, const De
             return kAtSuccess;
         }
         DebugTrace("MBIMPort_GetResponse failed, result(%d), sleep awhile and try again ...\n", status);
-        Sleep(kPollPauseMs);
+        Sleep(kMbimPollPauseMs);
     }
     return kAtFailure;
 }
@@ -124,24 +115,24 @@ AtResult MbimAtCommand(const char *cmd, const char *resp, DWORD timeout)
         return result;
     }
 
-    MbimEntryPoints entries = FindMbimEntryPoints(library);
-    const char *missing = FirstMissingEntryPoint(entries);
+    MbimEntryPoints entries;
+    const char *missing = FindMbimEntryPoints(library, entries);
     if (missing != NULL) {
         DebugTrace("can not find %s function\n", missing);
         return result;
     }
 
     void *handle = NULL;
-    int hres = entries.open(&handle);
-    if (hres < 0) {
-        DebugTrace("MBIM_DllOpen failed, hres(%d)\n", hres);
+    int status = entries.open(&handle);
+    if (status < 0) {
+        DebugTrace("MBIM_DllOpen failed, hres(%d)\n", status);
         return result;
     }
     MbimHandleGuard mbim(entries.close, handle);
 
-    hres = entries.send(mbim.get(), cmd, LengthToSend(cmd, len));
-    if (hres != 0) {
-        DebugTrace("MBIMPort_Send failed, hres(%d)\n", hres);
+    status = entries.send(mbim.get(), cmd, LengthToSend(cmd, len));
+    if (status != 0) {
+        DebugTrace("MBIMPort_Send failed, hres(%d)\n", status);
         return result;
     }
     Deadline deadline(GetTickCount(), timeout);

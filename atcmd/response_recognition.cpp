@@ -91,8 +91,13 @@ bool HoldsError(std::string_view window, size_t seen)
 
 }  // namespace
 
+// The C library's character classes: the default traits build a C++
+// locale at the first compile, which costs more than the rest of a run's
+// start-up, for the same classes in the "C" locale the program runs in.
+using Regex = boost::basic_regex<char, boost::c_regex_traits<char>>;
+
 struct ExpectedResponse::Pattern {
-    boost::regex regex;
+    Regex regex;
     // Reused by every search: a fresh one allocates its sub-matches anew,
     // once for each line of a flood.
     boost::cmatch what;
@@ -107,7 +112,7 @@ struct ExpectedResponse::Pattern {
 ExpectedResponse::ExpectedResponse(const char *expected)
 {
     try {
-        pattern_.reset(new Pattern{boost::regex(expected), boost::cmatch(), std::nullopt, SearchCanResume(expected)});
+        pattern_.reset(new Pattern{Regex(expected), boost::cmatch(), std::nullopt, SearchCanResume(expected)});
     } catch (const boost::regex_error &e) {
         DebugTrace("regex compile failed: %s\n", e.what());
         return;

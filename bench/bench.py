@@ -8,7 +8,8 @@ checks nothing.
 - a flood of unsolicited lines: throughput against the floor's, with
   standard output and standard error each a pipe that is read, a file, and
   /dev/null; peak memory of a long flood;
-- one long line, then OK: the cost of 16 and of 64 KiB.
+- one long line, then OK: the cost of 16 and of 64 KiB;
+- last, the goals' table: each figure that has a goal, beside it.
 
 usage: bench.py --bin DIR [--runs N] [--flood-mb MB] [--memory-mb MB]
 DIR holds atcmd and modemsim (a build without sanitizers: build/release/bin).
@@ -66,15 +67,37 @@ def median_ms(results, index):
     return statistics.median(r[index] for r in results) * 1000
 
 
+# The goals: (figure, how the figure reads, the goal's text, the test).
+GOALS = []
+
+
+def goal(figure, shown, text, met):
+    GOALS.append((figure, shown, text, met))
+
+
+def goals_table():
+    rows = ['| figure | now | goal | met |', '|---|---|---|---|']
+    rows += ['| %s | %s | %s | %s |' % (figure, shown, text, 'yes' if met else 'no')
+             for figure, shown, text, met in GOALS]
+    return ['goals:'] + rows
+
+
 def one_at(options, workdir):
     results = taking_turns(options, options.runs, None, 'null', workdir)
     above = statistics.median(a[0] - f[0] for a, f in zip(results['atcmd'], results['floor'])) * 1000
     cpu = {kind: median_ms(runs, 2) for kind, runs in results.items()}
+    ratio = cpu['atcmd'] / cpu['floor']
+    goal('CPU of one `AT` run against the C floor', '%.1f vs %.1f ms (%.2fx)' % (cpu['atcmd'], cpu['floor'], ratio),
+         '<= 1.5x', ratio <= 1.5)
+    goal('elapsed time of one `AT` run above the floor', '%.1f ms' % above, '<= 1.5 ms', above <= 1.5)
     return ['one AT/OK run, %d runs each, medians:' % options.runs,
             '  elapsed  atcmd %6.1f ms  floor %6.1f ms  above the floor %4.1f ms (paired)' %
             (median_ms(results['atcmd'], 0), median_ms(results['floor'], 0), above),
             '  CPU      atcmd %6.1f ms  floor %6.1f ms  %4.2fx the floor' %
             (cpu['atcmd'], cpu['floor'], cpu['atcmd'] / cpu['floor'])]
+
+
+FLOOD_OUTPUTS = {'pipe': 'a read pipe', 'file': 'a file', 'null': '/dev/null'}
 
 
 def flood_script(size, line=LINE):
@@ -87,6 +110,8 @@ def flood(options, workdir):
     for output in OUTPUTS:
         results = taking_turns(options, options.flood_runs, flood_script(size), output, workdir)
         speed = {kind: size / statistics.median(r[0] for r in runs) / 1e6 for kind, runs in results.items()}
+        ratio = speed['atcmd'] / speed['floor']
+        goal('flood, stdout and stderr %s' % FLOOD_OUTPUTS[output], '%.2fx' % ratio, '>= 0.65x', ratio >= 0.65)
         lines.append('  outputs %-4s  atcmd %5.1f MB/s  floor %5.1f MB/s  %4.2fx the floor' %
                      (output, speed['atcmd'], speed['floor'], speed['atcmd'] / speed['floor']))
     size = options.memory_mb * 1000 * 1000
@@ -118,7 +143,7 @@ def main():
     options = parser.parse_args()
     with tempfile.TemporaryDirectory(prefix='atcmd-bench.') as workdir:
         options.floor = build_floor(workdir)
-        figures = one_at(options, workdir) + flood(options, workdir) + long_line(options, workdir)
+        figures = one_at(options, workdir) + flood(options, workdir) + long_line(options, workdir) + goals_table()
     print('\n'.join(figures))
 
 

@@ -8,7 +8,5 @@ function(atcmd_gtest target prefix)
   cmake_parse_arguments(PARSE_ARGV 2 arg "" "" "SOURCES;LIBRARIES")
   add_executable(${target} ${arg_SOURCES})
   target_link_libraries(${target} PRIVATE ${arg_LIBRARIES} GTest::gtest_main)
-  # Helpers shared by the test folders (captured_stderr.h).
-  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   gtest_discover_tests(${target} TEST_PREFIX "${prefix}." DISCOVERY_TIMEOUT 30 NO_PRETTY_VALUES)
 endfunction()

@@ -24,9 +24,11 @@ private:
 // What the caller's thread and the writing thread share, under one lock.
 class BoundedWriter::Shared {
 public:
-    Shared(HANDLE output, Loss loss, std::size_t heldLimit)
-        : output_(output), loss_(loss), heldLimit_(heldLimit), handedOver_(CreateEventA(NULL, FALSE, FALSE, NULL)),
-          allWritten_(CreateEventA(NULL, TRUE, TRUE, NULL))
+    // The events only for a writing thread.
+    Shared(HANDLE output, Loss loss, std::size_t heldLimit, bool withEvents)
+        : output_(output), loss_(loss), heldLimit_(heldLimit),
+          handedOver_(withEvents ? CreateEventA(NULL, FALSE, FALSE, NULL) : NULL),
+          allWritten_(withEvents ? CreateEventA(NULL, TRUE, TRUE, NULL) : NULL)
     {
         InitializeCriticalSection(&lock_);
     }
@@ -55,6 +57,14 @@ public:
             ResetEvent(allWritten_.get());
             SetEvent(handedOver_.get());
         }
+    }
+
+    // Writes on the caller's thread, losing by the same rule as the thread.
+    void WriteInLine(const char *bytes, std::size_t count)
+    {
+        Locked locked(lock_);
+        if (cut_ || !WriteAll(output_, bytes, count))
+            LoseLocked(1);
     }
 
     // The writing thread's loop; it never returns.
@@ -159,9 +169,12 @@ private:
     unsigned long long dropped_ = 0;
 };
 
-BoundedWriter::BoundedWriter(HANDLE output, Loss loss, std::size_t heldLimit)
-    : shared_(std::make_shared<Shared>(output, loss, heldLimit))
+BoundedWriter::BoundedWriter(HANDLE output, Loss loss, std::size_t heldLimit, Writing writing)
+    : shared_(std::make_shared<Shared>(output, loss, heldLimit, writing == Writing::OwnThread)),
+      inLine_(writing == Writing::InLine)
 {
+    if (inLine_)
+        return;
     std::unique_ptr<std::shared_ptr<Shared>> share(new std::shared_ptr<Shared>(shared_));
     HANDLE thread = shared_->HasEvents() ? CreateThread(NULL, 0, Run, share.get(), 0, NULL) : NULL;
     if (thread == NULL) {
@@ -189,7 +202,10 @@ void BoundedWriter::Put(const char *bytes, std::size_t count)
         ++droppedWithoutThread_;
         return;
     }
-    shared_->Put(bytes, count);
+    if (inLine_)
+        shared_->WriteInLine(bytes, count);
+    else
+        shared_->Put(bytes, count);
 }
 
 unsigned long long BoundedWriter::Finish(const Deadline &limit, DWORD stallMs)

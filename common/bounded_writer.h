@@ -1,6 +1,8 @@
 // One output written by a thread of its own, so that the thread that hands
 // bytes over never waits for the output: a reader that stops reading costs
-// bytes, never time. atcmd's answer and atcmd-trace's outputs use it.
+// bytes, never time; or, for an output that never stalls (a file on disk),
+// written in line. Either way the same rule decides what is lost. atcmd's
+// answer and atcmd-trace's outputs use it.
 #pragma once
 
 #include <cstddef>
@@ -22,16 +24,20 @@ public:
         DropText,
     };
 
+    // Who writes: a thread of its own, or the caller's thread at once.
+    enum class Writing { OwnThread, InLine };
+
     // Starts the writing thread. When it (or its events) cannot be made,
     // everything handed over is dropped: nothing is ever written by the
-    // caller's thread, which a stalled output would hold.
-    BoundedWriter(HANDLE output, Loss loss, std::size_t heldLimit);
+    // caller's thread, which a stalled output would hold. In line, no
+    // thread is started and nothing is held.
+    BoundedWriter(HANDLE output, Loss loss, std::size_t heldLimit, Writing writing = Writing::OwnThread);
     BoundedWriter(const BoundedWriter &) = delete;
     BoundedWriter &operator=(const BoundedWriter &) = delete;
 
-    // Hands over one text, or the stream's next bytes; never waits. Bytes
-    // wait while they fit in heldLimit; with nothing waiting, one text of
-    // any size fits.
+    // Hands over one text, or the stream's next bytes; never waits, unless
+    // written in line. Bytes wait while they fit in heldLimit; with nothing
+    // waiting, one text of any size fits.
     void Put(const char *bytes, std::size_t count);
 
     // Waits until everything handed over is written, or until `limit` is
@@ -48,5 +54,6 @@ private:
     // a stalled output when this object is gone: the process ends it. NULL
     // when no thread could be started.
     std::shared_ptr<Shared> shared_;
+    bool inLine_;
     unsigned long long droppedWithoutThread_ = 0;
 };

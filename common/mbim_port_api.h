@@ -41,6 +41,10 @@
 // The program bounds none of these calls: a call that blocks holds the run.
 #pragma once
 
+// The figures of the calls above.
+const unsigned kMbimPollPauseMs = 500;          // between two MBIMPort_GetResponse
+const unsigned kMbimResponseBufferSize = 1024;  // the buffer MBIMPort_GetResponse fills
+
 #if defined(_WIN32)
 #define MBIM_API __declspec(dllexport)
 #define MBIM_CALL __cdecl

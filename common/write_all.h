@@ -6,18 +6,13 @@
 
 #include "win32.h"
 
-// Every byte, in as many writes as the handle takes; false at the first
-// failed or empty write (a closed or broken stream).
+// Every byte in one WriteFile, which on such a handle takes them all or
+// fails; false when it failed (a closed or broken stream) or wrote fewer.
 inline bool WriteAll(HANDLE handle, const char *bytes, std::size_t count)
 {
-    while (count > 0) {
-        // WriteFile takes a DWORD count: a larger buffer goes in pieces.
-        DWORD piece = count > 0x10000000 ? 0x10000000 : static_cast<DWORD>(count);
-        DWORD written = 0;
-        if (!WriteFile(handle, bytes, piece, &written, NULL) || written == 0)
-            return false;
-        bytes += written;
-        count -= written;
-    }
-    return true;
+    if (count == 0)
+        return true;
+    DWORD written = 0;
+    return count <= MAXDWORD && WriteFile(handle, bytes, static_cast<DWORD>(count), &written, NULL) &&
+           written == count;
 }

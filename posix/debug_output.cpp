@@ -2,35 +2,42 @@
 // Debug output nobody takes is dropped, as on Windows, where a text is lost
 // when no debugger listens: a closed standard error (EPIPE) neither kills
 // nor stops the run, and a reader that stopped reading never holds it.
-// Standard error's own file is never made non-blocking (O_NONBLOCK would
-// change it for the shell that shares it), so each kind of file is written
-// in its own way, each without waiting and in one system call:
 //
-//   standard error is           a text is
-//   closed, or the null device  not written: nobody can take it
-//   a file                      written to fd 2: a file takes it at once
+// Texts traced back to back are gathered, up to PIPE_BUF bytes (what a
+// pipe takes whole or not at all), and go out in one write: where the
+// thread that traced them is about to block (so a wait that finds its
+// event set, or a read whose bytes are there, writes nothing), when the
+// next text would not fit, and on every way out. Standard error is looked at (one fstat) at each write,
+// so a moved standard error is followed. Its own file is never made
+// non-blocking (O_NONBLOCK would change it for the shell that shares it),
+// so each kind of file is written in its own way, each without waiting:
+//
+//   standard error is           the gathered texts are
+//   closed, or the null device  not written: nobody can take them
+//   a file                      written to fd 2: a file takes them at once
 //   a socket (a journal)        sent with MSG_DONTWAIT
-//   a pipe, FIFO or terminal    written to a non-blocking open file
-//                               description of our own, opened through
-//                               /proc/self/fd/2
-//   anything else, or with no   written to fd 2 when poll says it can
-//   description of our own      go at once (two calls)
+//   anything else (a pipe,      written to a non-blocking open file
+//   FIFO or terminal)           description of our own, opened through
+//                               /proc/self/fd/2; if that cannot be
+//                               opened, to fd 2 when poll says it takes
+//                               them at once
 //
-// A pipe takes up to PIPE_BUF bytes whole or not at all; what a piece
-// cannot take is dropped with the rest of the text.
+// What standard error cannot take is dropped, whole texts with it.
 #include "debug_output.h"
 
-#include <cerrno>
+#include <atomic>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-#include "fd_guard.h"
+#include "port_restore.h"
 #include "retry_on_interrupt.h"
 #include "std_streams.h"
 #include "win32_subset.h"
@@ -39,10 +46,35 @@ namespace {
 
 enum class Route { Nowhere, File, Socket, OwnDescription, PollFirst };
 
+// Where the texts go, and which file standard error was when last looked
+// at. Plain data: a stop signal's handler uses it, and a trace may come
+// from any late clean-up, so its description lives as long as the process.
 struct Channel {
-    Route route = Route::Nowhere;
-    FdGuard own;  // the non-blocking description of Route::OwnDescription
+    bool looked;
+    bool closedAtStart;  // then any later fd 2 is one of the program's own files
+    Route route;
+    dev_t device;
+    ino_t inode;
+    int own;  // the non-blocking description of Route::OwnDescription, or -1
 };
+
+enum Use { kIdle, kGathering, kWriting };
+
+// The gathered texts, taken by one thread at a time. A plain atomic in
+// place of a mutex, so that a stop signal's handler can look at it.
+struct Gather {
+    std::atomic<int> use;
+    std::atomic<size_t> size;      // bytes of whole texts in `bytes`
+    std::atomic<unsigned> writes;  // counts the writes of gathered texts
+    char bytes[PIPE_BUF];
+    Channel channel;
+};
+
+Gather theGather{{kIdle}, {0}, {1}, {}, {false, false, Route::Nowhere, 0, 0, -1}};
+
+// The count of writes when this thread last gathered a text: while it is
+// still the count, some of this thread's texts wait.
+thread_local unsigned gatheredBeforeWrite = 0;
 
 Route RouteFor(const struct stat &status)
 {
@@ -55,16 +87,42 @@ Route RouteFor(const struct stat &status)
     return Route::OwnDescription;
 }
 
+void CloseOwn(Channel &channel)
+{
+    if (channel.own >= 0)
+        close(channel.own);
+    channel.own = -1;
+}
+
+// Standard error as it is now; its own description is opened again only
+// when it is another file than last time. Async-signal-safe.
 void Look(Channel &channel)
 {
-    channel.own.Reset();
     struct stat status;
-    channel.route = fstat(STDERR_FILENO, &status) == 0 ? RouteFor(status) : Route::Nowhere;
-    if (channel.route != Route::OwnDescription)
+    bool isOpen = fstat(STDERR_FILENO, &status) == 0;
+    if (!channel.looked) {
+        channel.looked = true;
+        channel.closedAtStart = !isOpen;
+    }
+    if (!isOpen || channel.closedAtStart) {
+        CloseOwn(channel);
+        channel.route = Route::Nowhere;
+        return;
+    }
+    bool sameFile = channel.device == status.st_dev && channel.inode == status.st_ino;
+    channel.device = status.st_dev;
+    channel.inode = status.st_ino;
+    Route route = RouteFor(status);
+    if (route == Route::OwnDescription && sameFile &&
+        (channel.route == Route::OwnDescription || channel.route == Route::PollFirst))
+        return;
+    CloseOwn(channel);
+    channel.route = route;
+    if (route != Route::OwnDescription)
         return;
     // O_NOCTTY: a terminal opened again must not become the controlling one.
-    channel.own.Reset(open("/proc/self/fd/2", O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (channel.own.get() < 0)
+    channel.own = open("/proc/self/fd/2", O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (channel.own < 0)
         channel.route = Route::PollFirst;
 }
 
@@ -76,7 +134,7 @@ bool WritableAtOnce(int fd)
 }
 
 // One write that never waits; resumed only when a signal came before any
-// byte went. Returns the bytes written.
+// byte went. Returns the bytes written. Async-signal-safe.
 size_t WriteWithoutWaiting(const Channel &channel, const char *bytes, size_t count)
 {
     if (channel.route == Route::Nowhere || (channel.route == Route::PollFirst && !WritableAtOnce(STDERR_FILENO)))
@@ -84,39 +142,136 @@ size_t WriteWithoutWaiting(const Channel &channel, const char *bytes, size_t cou
     ssize_t put = RetryOnInterrupt([&] {
         if (channel.route == Route::Socket)
             return send(STDERR_FILENO, bytes, count, MSG_DONTWAIT | MSG_NOSIGNAL);
-        return write(channel.route == Route::OwnDescription ? channel.own.get() : STDERR_FILENO, bytes, count);
+        return write(channel.route == Route::OwnDescription ? channel.own : STDERR_FILENO, bytes, count);
     });
     return put < 0 ? 0 : static_cast<size_t>(put);
 }
 
-// Standard error as the first text finds it.
-Channel &TheChannel()
+// Writes what is gathered, in one write, and empties the gather. With the
+// gather taken. Async-signal-safe.
+void WriteTaken(Gather &gather)
 {
-    static Channel channel;
-    static const bool looked = (Look(channel), true);
-    (void)looked;
-    return channel;
+    size_t size = gather.size.load(std::memory_order_relaxed);
+    if (size == 0)
+        return;
+    Look(gather.channel);
+    WriteWithoutWaiting(gather.channel, gather.bytes, size);
+    gather.size.store(0, std::memory_order_relaxed);
+    gather.writes.fetch_add(1, std::memory_order_relaxed);
+}
+
+// A text longer than the gather holds: in pieces of what a pipe takes
+// whole; what a piece cannot take is dropped with the rest of the text.
+void WriteLong(Gather &gather, const char *text, size_t length)
+{
+    Look(gather.channel);
+    while (length > 0) {
+        size_t piece = length < PIPE_BUF ? length : PIPE_BUF;
+        if (WriteWithoutWaiting(gather.channel, text, piece) != piece)
+            return;
+        text += piece;
+        length -= piece;
+    }
+}
+
+// The gather taken for `use` while this lives. The other thread holds it
+// only for a copy or one write that never waits.
+class Taken {
+public:
+    Taken(Gather &gather, int use) : gather_(gather)
+    {
+        int idle = kIdle;
+        while (!gather_.use.compare_exchange_weak(idle, use, std::memory_order_acquire)) {
+            idle = kIdle;
+            sched_yield();
+        }
+    }
+    ~Taken() { gather_.use.store(kIdle, std::memory_order_release); }
+    Taken(const Taken &) = delete;
+    Taken &operator=(const Taken &) = delete;
+
+    // Marks a write inside a gathering, for a stop signal's handler.
+    void Writing(bool writing) { gather_.use.store(writing ? kWriting : kGathering, std::memory_order_relaxed); }
+
+private:
+    Gather &gather_;
+};
+
+// Once per process: broken pipes fail writes instead of killing, and every
+// way out writes what is gathered.
+bool Prepare()
+{
+    IgnoreBrokenPipe();
+    CatchStopSignals();
+    atexit(WriteGatheredTexts);
+    return true;
 }
 
 }  // namespace
 
-void LookAtStandardErrorAgain()
-{
-    Look(TheChannel());
-}
-
 void OutputDebugStringA(LPCSTR text)
 {
-    IgnoreBrokenPipe();
-    if (text == nullptr)
+    static const bool prepared = Prepare();
+    (void)prepared;
+    size_t length = text == nullptr ? 0 : strlen(text);
+    if (length == 0)
         return;
-    const Channel &channel = TheChannel();
-    size_t left = strlen(text);
-    while (left > 0) {
-        size_t piece = left < PIPE_BUF ? left : PIPE_BUF;
-        if (WriteWithoutWaiting(channel, text, piece) != piece)
-            return;  // the rest is dropped
-        text += piece;
-        left -= piece;
+    Gather &gather = theGather;
+    Taken taken(gather, kGathering);
+    // Whether standard error is open is seen at the first text, which comes
+    // before the program opens a file of its own that could take fd 2.
+    if (!gather.channel.looked)
+        Look(gather.channel);
+    size_t size = gather.size.load(std::memory_order_relaxed);
+    if (size + length > sizeof gather.bytes) {
+        taken.Writing(true);
+        WriteTaken(gather);
+        if (length > sizeof gather.bytes)
+            WriteLong(gather, text, length);
+        taken.Writing(false);
+        if (length > sizeof gather.bytes)
+            return;
+        size = 0;
     }
+    memcpy(gather.bytes + size, text, length);
+    // Released: a stop signal's handler that finds the gather taken writes
+    // the texts up to here, and only whole ones.
+    gather.size.store(size + length, std::memory_order_release);
+    gatheredBeforeWrite = gather.writes.load(std::memory_order_relaxed);
+}
+
+bool HoldsGatheredTexts()
+{
+    return gatheredBeforeWrite == theGather.writes.load(std::memory_order_relaxed);
+}
+
+void WriteGatheredTextsBeforeWait()
+{
+    Gather &gather = theGather;
+    if (!HoldsGatheredTexts())
+        return;  // this thread's texts went out with a write since
+    Taken taken(gather, kWriting);
+    if (gatheredBeforeWrite == gather.writes.load(std::memory_order_relaxed))
+        WriteTaken(gather);
+}
+
+void WriteGatheredTexts()
+{
+    Taken taken(theGather, kWriting);
+    WriteTaken(theGather);
+}
+
+void WriteGatheredTextsOnSignal()
+{
+    Gather &gather = theGather;
+    int idle = kIdle;
+    if (gather.use.compare_exchange_strong(idle, kWriting, std::memory_order_acquire)) {
+        WriteTaken(gather);
+        gather.use.store(kIdle, std::memory_order_release);
+        return;
+    }
+    // Taken by a thread copying a text in (perhaps the one this handler
+    // interrupted): the whole texts before it stay as they are.
+    if (idle == kGathering)
+        WriteWithoutWaiting(gather.channel, gather.bytes, gather.size.load(std::memory_order_acquire));
 }

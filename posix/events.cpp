@@ -4,6 +4,7 @@
 
 #include <chrono>
 
+#include "debug_output.h"
 #include "event.h"
 #include "failure.h"
 #include "monotonic_clock.h"
@@ -88,6 +89,8 @@ DWORD Event::Wait(DWORD milliseconds)
     }
     if (milliseconds == INFINITE && !OtherThreadsRunning())
         return Fail(EDEADLK, WAIT_FAILED);
+    if (milliseconds != 0)
+        WriteGatheredTextsBeforeWait();
     return WaitToTake(limit) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
 }
 

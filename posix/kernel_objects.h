@@ -19,7 +19,7 @@
 #include "failure.h"
 #include "win32_subset.h"
 
-enum class ObjectType { Event, CommPort, Thread, StdStream };
+enum class ObjectType { Event, CommPort, Thread, StandardOutput };
 
 class KernelObject : public std::enable_shared_from_this<KernelObject> {
 public:

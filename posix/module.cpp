@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "debug_output.h"
 #include "failure.h"
 #include "win32_subset.h"
 
@@ -104,8 +105,11 @@ BOOL PathAppendA(LPSTR path, LPCSTR more)
 }
 
 // A name with a '/' is used as it is; dlopen searches for one without.
+// The library's own code runs in the load and the unload and may write to
+// standard error too: the traces before it go out first, in their order.
 HMODULE LoadLibraryA(LPCSTR name)
 {
+    WriteGatheredTextsBeforeWait();
     HMODULE module = dlopen(name, RTLD_NOW | RTLD_LOCAL);
     return module != NULL ? module : Fail<HMODULE>(ERROR_MOD_NOT_FOUND);
 }
@@ -121,5 +125,6 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name)
 
 BOOL FreeLibrary(HMODULE module)
 {
+    WriteGatheredTextsBeforeWait();
     return dlclose(module) == 0 ? TRUE : FALSE;
 }

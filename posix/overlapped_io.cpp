@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "comm_port.h"
+#include "debug_output.h"
 #include "failure.h"
 #include "monotonic_clock.h"
 #include "output_queue.h"
@@ -86,6 +87,8 @@ IoRequest NewRequest(LPOVERLAPPED ov, DWORD count)
 
 int CommPort::PollFor(short events, uint64_t waitMs, short &revents, bool &woken)
 {
+    if (waitMs != 0)
+        WriteGatheredTextsBeforeWait();
     pollfd entries[] = {{fd_, events, 0}, {wake_, POLLIN, 0}};
     int timeout = waitMs == kForever ? -1 : static_cast<int>(std::min<uint64_t>(waitMs, INT_MAX));
     revents = 0;

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <sys/ioctl.h>
 
+#include "debug_output.h"
 #include "output_queue.h"
 
 namespace {
@@ -40,22 +41,23 @@ void PutBack(int fd, const termios &found)
     ioctl(fd, TIOCNXCL);
 }
 
-// Puts every remembered port back, then lets the signal end the process
-// as it would have without us.
+// Puts every remembered port back and writes the gathered traces, then
+// lets the signal end the process as it would have without us.
 void OnStopSignal(int signalNumber)
 {
     RestoreRememberedPorts();
+    WriteGatheredTextsOnSignal();
     signal(signalNumber, SIG_DFL);
     raise(signalNumber);  // delivered once this handler returns
 }
 
-// Once, at the first port; a signal the caller ignores (nohup) stays ignored.
-void InstallHandlers()
+}  // namespace
+
+void CatchStopSignals()
 {
-    static bool installed = false;
-    if (installed)
+    static std::atomic<bool> installed{false};
+    if (installed.exchange(true))
         return;
-    installed = true;
     for (int signalNumber : kStopSignals) {
         struct sigaction previous;
         if (sigaction(signalNumber, nullptr, &previous) != 0 || previous.sa_handler == SIG_IGN)
@@ -68,8 +70,6 @@ void InstallHandlers()
     }
 }
 
-}  // namespace
-
 void RestoreRememberedPorts()
 {
     for (RememberedPort &port : remembered)
@@ -79,7 +79,7 @@ void RestoreRememberedPorts()
 
 void RememberPort(int fd, const termios &found)
 {
-    InstallHandlers();
+    CatchStopSignals();
     for (RememberedPort &port : remembered) {
         if (port.inUse)
             continue;

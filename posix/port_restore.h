@@ -5,6 +5,11 @@
 
 #include <termios.h>
 
+// From now on SIGINT, SIGTERM, SIGHUP and SIGQUIT put every remembered port
+// back and write the gathered traces before the process ends. Once, at the
+// first port or trace; a signal the caller ignores (nohup) stays ignored.
+void CatchStopSignals();
+
 // Notes the terminal settings found at open; from now on a stop signal
 // restores them before the process ends.
 void RememberPort(int fd, const termios &found);

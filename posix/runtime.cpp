@@ -3,6 +3,7 @@
 #include <ctime>
 #include <unistd.h>
 
+#include "debug_output.h"
 #include "monotonic_clock.h"
 #include "port_restore.h"
 #include "win32_subset.h"
@@ -30,6 +31,8 @@ DWORD GetTickCount(void)
 
 void Sleep(DWORD milliseconds)
 {
+    if (milliseconds != 0)
+        WriteGatheredTextsBeforeWait();
     timespec left{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
     while (nanosleep(&left, &left) != 0 && errno == EINTR) {
     }
@@ -40,5 +43,6 @@ void Sleep(DWORD milliseconds)
 void ExitProcess(UINT exitCode)
 {
     RestoreRememberedPorts();
+    WriteGatheredTexts();
     _exit(static_cast<int>(exitCode));
 }

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "debug_output.h"
 #include "failure.h"
 #include "retry_on_interrupt.h"
 
@@ -23,12 +24,12 @@ HANDLE GetStdHandle(DWORD which)
         return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
     // Looked at once, as Windows fixes a process's standard handles at its start.
     static const HANDLE output =
-        fcntl(STDOUT_FILENO, F_GETFD) != -1 ? RegisterObject(std::make_shared<StdStream>(STDOUT_FILENO)) : NULL;
+        fcntl(STDOUT_FILENO, F_GETFD) != -1 ? RegisterObject(std::make_shared<StandardOutput>(STDOUT_FILENO)) : NULL;
     return output;
 }
 
 // What fd 1 is now: a file on disk, a character device, a pipe or socket.
-DWORD StdStream::FileType() const
+DWORD StandardOutput::FileType() const
 {
     struct stat status;
     if (fstat(fd_, &status) != 0)
@@ -40,11 +41,14 @@ DWORD StdStream::FileType() const
     return S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode) ? FILE_TYPE_PIPE : FILE_TYPE_UNKNOWN;
 }
 
-BOOL StdStream::Write(LPCVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED ov)
+BOOL StandardOutput::Write(LPCVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED ov)
 {
     if (ov != nullptr)
         return Fail(ERROR_INVALID_PARAMETER);
     IgnoreBrokenPipe();
+    // A file on disk takes the bytes at once; anything else may hold the write.
+    if (HoldsGatheredTexts() && FileType() != FILE_TYPE_DISK)
+        WriteGatheredTextsBeforeWait();
     const char *bytes = static_cast<const char *>(buffer);
     DWORD written = 0;
     while (written < count) {

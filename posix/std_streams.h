@@ -6,11 +6,11 @@
 
 // fd 1 behind the handle GetStdHandle gives. Writes block, as a redirected
 // standard output does on Windows (a file or an anonymous pipe).
-class StdStream : public KernelObject {
+class StandardOutput : public KernelObject {
 public:
-    static const ObjectType kType = ObjectType::StdStream;
+    static const ObjectType kType = ObjectType::StandardOutput;
 
-    explicit StdStream(int fd) : KernelObject(kType), fd_(fd) {}
+    explicit StandardOutput(int fd) : KernelObject(kType), fd_(fd) {}
 
     // WriteFile: every byte, or FALSE with errno at the first failure
     // (EPIPE when the reader is gone). No OVERLAPPED.

@@ -19,7 +19,7 @@ import sys
 import tempfile
 
 # The layers that run natively, in this tree, without Wine or the release tree.
-LAYERS = ['unit', 'posix', 'e2e.native', 'mbim.native', 'fake', 'trace.unit']
+LAYERS = ['common', 'unit', 'posix', 'e2e.native', 'mbim.native', 'fake', 'trace.unit']
 FOLDERS = ['atcmd', 'posix', 'tools']
 
 
@@ -30,7 +30,7 @@ def clear_counts(build):
 
 def run_tests(build, jobs):
     pattern = '^(' + '|'.join(layer.replace('.', r'\.') for layer in LAYERS) + r')\.'
-    # posix.tsan and fake.tsan run the ThreadSanitizer tree's programs, which count nothing here.
+    # The *.tsan tests run the ThreadSanitizer tree's programs, which count nothing here.
     return subprocess.run(['ctest', '--test-dir', build, '-R', pattern, '-E', r'\.tsan$', '-j', str(jobs),
                            '--output-on-failure']).returncode
 

@@ -177,6 +177,14 @@ void Begin(const Script &script)
     s.tick = script.startTick;
 }
 
+std::string Traced()
+{
+    std::string joined;
+    for (const std::string &trace : Now().record.traces)
+        joined += trace;
+    return joined;
+}
+
 const Record &Recorded()
 {
     State &s = Now();

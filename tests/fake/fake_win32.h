@@ -92,5 +92,7 @@ struct Record {
 // Starts a run: the script applies from here, the record is emptied.
 void Begin(const Script &script);
 const Record &Recorded();
+// The run's traces so far, joined as standard error would show them.
+std::string Traced();
 
 }  // namespace fake

@@ -4,7 +4,6 @@
 
 #include <unistd.h>
 
-#include "debug_output.h"
 #include "fd_guard.h"
 
 // `fd` stands in for the standard stream `stream` while this lives; then the
@@ -14,12 +13,10 @@ public:
     Redirected(int stream, int fd) : stream_(stream), saved_(dup(stream))
     {
         dup2(fd, stream);
-        LookAtStandardErrorAgain();
     }
     ~Redirected()
     {
         dup2(saved_.get(), stream_);
-        LookAtStandardErrorAgain();
     }
     Redirected(const Redirected &) = delete;
     Redirected &operator=(const Redirected &) = delete;

@@ -1,12 +1,17 @@
 // Events, waits without I/O, threads, the tick count, debug output and
 // standard output.
 #include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
+#include <functional>
 #include <gtest/gtest.h>
+#include <string>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <vector>
 
-#include "captured_stderr.h"
 #include "fd_guard.h"
 #include "redirected.h"
 #include "win32_subset.h"
@@ -89,13 +94,85 @@ TEST(StandardOutput, WritesEverythingOrFailsWhenTheReaderIsGone)
     EXPECT_EQ(GetStdHandle(STD_OUTPUT_HANDLE), output);
 }
 
-TEST(DebugOutput, WritesTheTextUnchanged)
+// Texts traced back to back, on standard error (a file of each row's own:
+// the stand-in follows it there) once the thread that traced them waits:
+// each whole, unchanged, in order.
+struct TracedTexts {
+    const char *name;
+    std::vector<std::string> texts;
+};
+
+class DebugOutputTexts : public testing::TestWithParam<TracedTexts> {};
+
+TEST_P(DebugOutputTexts, GoOutWholeInOrderBeforeAWait)
 {
-    CaptureTraces();
-    OutputDebugStringA("read buffer[4]: OK\r\n");
-    OutputDebugStringA("no line end");
-    OutputDebugStringA("");
-    EXPECT_EQ(CapturedTraces(), "read buffer[4]: OK\r\nno line end");
+    FdGuard file(fileno(tmpfile()));
+    std::string expected;
+    {
+        Redirected redirected(STDERR_FILENO, file.get());
+        for (const std::string &text : GetParam().texts) {
+            OutputDebugStringA(text.c_str());
+            expected += text;
+        }
+        Sleep(1);
+    }
+    std::string written(expected.size() + 1, '\0');
+    ssize_t size = pread(file.get(), &written[0], written.size(), 0);
+    written.resize(size < 0 ? 0 : static_cast<size_t>(size));
+    EXPECT_EQ(written, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DebugOutput, DebugOutputTexts,
+    testing::Values(TracedTexts{"AsTheyAre", {"read buffer[4]: OK\r\n", "no line end", ""}},
+                    TracedTexts{"PastWhatOneWriteKeepsWhole", {std::string(3000, 'a'), std::string(3000, 'b')}},
+                    TracedTexts{"LongerThanOneWriteKeepsWhole", {"before\n", std::string(10000, 'c'), "after\n"}}),
+    [](const testing::TestParamInfo<TracedTexts> &info) { return std::string(info.param.name); });
+
+// Texts still gathered when the process ends go out on every way out.
+struct WayOut {
+    const char *name;
+    std::function<void()> leave;
+    std::function<bool(int)> ended;
+};
+
+class DebugOutputWayOutDeathTest : public testing::TestWithParam<WayOut> {};
+
+TEST_P(DebugOutputWayOutDeathTest, WritesTheGatheredTexts)
+{
+    EXPECT_EXIT(
+        {
+            OutputDebugStringA("gathered ");
+            OutputDebugStringA("at the end\n");
+            GetParam().leave();
+        },
+        GetParam().ended, "gathered at the end");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DebugOutput, DebugOutputWayOutDeathTest,
+    testing::Values(WayOut{"Exit", [] { exit(3); }, testing::ExitedWithCode(3)},
+                    WayOut{"ExitProcess", [] { ExitProcess(4); }, testing::ExitedWithCode(4)},
+                    WayOut{"StopSignal", [] { raise(SIGTERM); }, testing::KilledBySignal(SIGTERM)}),
+    [](const testing::TestParamInfo<WayOut> &info) { return std::string(info.param.name); });
+
+// A process started without standard error has none: the file that later
+// takes fd 2 (here a socket, in the program a port) gets no text.
+TEST(DebugOutputDeathTest, StandardErrorClosedAtTheFirstTextStaysClosed)
+{
+    EXPECT_EXIT(
+        {
+            close(STDERR_FILENO);
+            OutputDebugStringA("nobody listens\n");
+            int ends[2];
+            if (socketpair(AF_UNIX, SOCK_STREAM, 0, ends) != 0 || ends[0] != STDERR_FILENO)
+                exit(2);
+            OutputDebugStringA("not for this file\n");
+            Sleep(1);
+            char byte;
+            exit(recv(ends[1], &byte, 1, MSG_DONTWAIT) < 0 && errno == EAGAIN ? 0 : 1);
+        },
+        testing::ExitedWithCode(0), "");
 }
 
 // Debug output nobody takes is dropped: a pipe or a socket (a service's
@@ -129,6 +206,7 @@ TEST_P(DebugOutputNobodyTakes, IsDroppedWithoutWaiting)
     Redirected redirected(STDERR_FILENO, writer.get());
     OutputDebugStringA("nobody listens\n");
     OutputDebugStringA("nobody listens either\n");
+    Sleep(1);  // they go out before the wait
     EXPECT_EQ(fcntl(writer.get(), F_GETFL) & O_NONBLOCK, 0);
 }
 

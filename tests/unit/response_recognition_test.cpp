@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "captured_stderr.h"
+#include "fake_win32.h"
 
 namespace {
 
@@ -264,9 +264,9 @@ TEST(ExpectedResponse, RefusalIsNoMatchTracedWithTheLibrarysMessage)
         {"(x+x+)+y", {std::string(64, 'x') + "\r\n"}, "regex search failed: "},
     };
     for (const TraceCase &c : cases) {
-        CaptureTraces();
+        fake::Begin({});
         EXPECT_EQ(ScanChunks(c.chunks, c.expected, true), kAtUndecided) << c.expected;
-        std::string traces = CapturedTraces();
+        std::string traces = fake::Traced();
         size_t first = traces.find(c.trace);
         ASSERT_NE(first, std::string::npos) << traces;
         EXPECT_GT(traces.size(), first + strlen(c.trace) + 1) << traces;

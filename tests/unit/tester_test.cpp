@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "captured_stderr.h"
+#include "fake_win32.h"
 
 namespace {
 
@@ -23,9 +23,8 @@ Parsed Parse(std::vector<std::string> args)
     for (std::string &arg : args)
         argv.push_back(&arg[0]);
     Parsed parsed;
-    CaptureTraces();
+    fake::Begin({});
     parsed.status = ParseCommandLine(static_cast<int>(argv.size()), argv.data(), parsed.options);
-    CapturedTraces();
     return parsed;
 }
 
@@ -126,9 +125,9 @@ TEST(RunTester, MissingValueTouchesNoPort)
     std::vector<char *> argv;
     for (std::string &arg : args)
         argv.push_back(&arg[0]);
-    CaptureTraces();
+    fake::Begin({});
     int result = RunTester(static_cast<int>(argv.size()), argv.data(), options);
-    std::string traces = CapturedTraces();
+    std::string traces = fake::Traced();
     EXPECT_EQ(result, -1);
     EXPECT_EQ(traces.find("SerialAtCommand"), std::string::npos) << traces;
     EXPECT_NE(traces.find("needs a value"), std::string::npos) << traces;

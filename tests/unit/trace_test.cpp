@@ -4,15 +4,15 @@
 
 #include <string>
 
-#include "captured_stderr.h"
+#include "fake_win32.h"
 
 namespace {
 
 std::string Traced(const std::string &text)
 {
-    CaptureTraces();
+    fake::Begin({});
     DebugTrace("%s", text.c_str());
-    return CapturedTraces();
+    return fake::Traced();
 }
 
 TEST(DebugTrace, PassesTextUnchanged)
@@ -31,9 +31,9 @@ TEST(DebugTrace, CutsOverlongTextToItsBuffer)
 
 TEST(DebugTrace, CutTextKeepsItsLineEnd)
 {
-    CaptureTraces();
+    fake::Begin({});
     DebugTrace("can not open %s, error: %d\n", std::string(5000, 'p').c_str(), 2);
-    std::string traced = CapturedTraces();
+    std::string traced = fake::Traced();
     EXPECT_EQ(traced.size(), 511u);
     EXPECT_EQ(traced.back(), '\n');
 }

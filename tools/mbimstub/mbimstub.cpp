@@ -15,8 +15,6 @@
 
 namespace {
 
-const unsigned kBufferSize = 1024;  // what the program promises to pass
-
 // One open handle; heap-allocated, so a handle never closed shows as a leak.
 struct Session {
     int polls;
@@ -121,19 +119,19 @@ int MBIM_CALL MBIMPort_GetResponse(void *handle, char *buf, unsigned *len)
 {
     Session *session = static_cast<Session *>(handle);
     unsigned lenIn = *len;
-    bool zeroed = AllZero(buf, kBufferSize);
+    bool zeroed = AllZero(buf, kMbimResponseBufferSize);
     int failedPolls = EnvInt("MBIMSTUB_FAILED_POLLS", 0);
     int status = 0;
     if (failedPolls < 0 || session->polls < failedPolls) {
         status = EnvInt("MBIMSTUB_POLL_STATUS", 1);
         // Leave litter, so a caller that reuses the buffer unreset shows.
-        memset(buf, 'x', kBufferSize);
-        *len = kBufferSize;
+        memset(buf, 'x', kMbimResponseBufferSize);
+        *len = kMbimResponseBufferSize;
     } else {
         const char *answer = EnvText("MBIMSTUB_ANSWER", "OK");
         size_t size = strlen(answer);
-        if (size > kBufferSize - 1)
-            size = kBufferSize - 1;
+        if (size > kMbimResponseBufferSize - 1)
+            size = kMbimResponseBufferSize - 1;
         memcpy(buf, answer, size);
         buf[size] = '\0';
         *len = static_cast<unsigned>(EnvInt("MBIMSTUB_ANSWER_LENGTH", static_cast<int>(size)));

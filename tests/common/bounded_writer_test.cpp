@@ -1,5 +1,6 @@
 // The bounded writer on the stand-in's standard output, a pipe: what its
-// reader gets, what is dropped, and when a finish gives up.
+// reader gets, what is dropped, and when a finish gives up; by its thread,
+// or in line.
 #include <cstring>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 namespace {
 
 using Loss = BoundedWriter::Loss;
+using Writing = BoundedWriter::Writing;
 enum class Reader { Drains, Stalls, Gone };
 
 struct Row {
@@ -21,6 +23,7 @@ struct Row {
     DWORD limitMs, stallMs;  // the finish's; limit 0: none
     std::string written;     // of "bbbb", "ccccc", "dd", handed over while a first text holds the writer
     unsigned long long dropped;
+    Writing writing = Writing::OwnThread;
 };
 
 // True once the pipe holds `count` bytes: the writer is then in its write.
@@ -45,7 +48,7 @@ void Check(const Row &row)
     {
         // No assertion in here: its message would go to the pipe.
         Redirected redirected(STDOUT_FILENO, writer.get());
-        BoundedWriter bounded(GetStdHandle(STD_OUTPUT_HANDLE), row.loss, 8);
+        BoundedWriter bounded(GetStdHandle(STD_OUTPUT_HANDLE), row.loss, 8, row.writing);
         if (row.reader == Reader::Gone)
             reader.Reset();
         bounded.Put(first.data(), first.size());
@@ -83,6 +86,7 @@ TEST(BoundedWriterDeathTest, DropsCutsAndGivesUp)
         {"a text whose write fails is dropped alone, counted", Loss::DropText, Reader::Gone, 0, 0, "", 4},
         {"a write held for the stall time is given up, with what waits", Loss::DropText, Reader::Stalls, 0, 50, "", 4},
         {"the time limit ends the wait", Loss::CutStream, Reader::Stalls, 50, 0, "", 4},
+        {"in line, what a failed write loses is counted", Loss::CutStream, Reader::Gone, 0, 0, "", 4, Writing::InLine},
     };
     EXPECT_EXIT(
         {
