@@ -44,26 +44,9 @@ KEYRING = '/usr/share/keyrings/debian-archive-keyring.gpg'
 # Changed with the way the chroot is made below, so that it is made again.
 RECIPE = '1'
 
-# Run inside the new mount namespace, as root: mounts what the command needs
-# and enters the chroot in the folder it was started in. $1 the chroot, $2
-# the source tree, $3 a throwaway layer's folder or "".
-ENTER = r'''
-set -e
-root=$1 source=$2 layer=$3 cwd=$(pwd -P)
-shift 3
-if [ -n "$layer" ]; then
-    mount -t tmpfs throwaway "$layer"
-    mkdir "$layer/upper" "$layer/work" "$layer/merged"
-    mount -t overlay throwaway -o "lowerdir=$root,upperdir=$layer/upper,workdir=$layer/work" "$layer/merged"
-    root=$layer/merged
-fi
-mount -t proc proc "$root/proc"
-mount --rbind /dev "$root/dev"
-mkdir -p "$root$source"
-mount --bind "$source" "$root$source"
-mount --bind /tmp "$root/tmp"
-exec chroot "$root" /usr/bin/env -C "$cwd" "$@"
-'''
+# Run in the new mount namespace: mounts what the command needs, enters the
+# chroot.
+ENTER = os.path.join(HERE, 'enter.sh')
 
 
 def say(text: str) -> None:
@@ -97,8 +80,7 @@ def command(argv, root: str = ROOT, throwaway: bool = False) -> list:
     if throwaway:
         layer = os.path.join(TOP, 'throwaway')
         os.makedirs(layer, exist_ok=True)
-    return (['unshare', '--mount', '--propagation', 'private', '--', 'sh', '-c', ENTER, 'enter',
-             root, SOURCE_DIR, layer] + list(argv))
+    return ['unshare', '--mount', '--propagation', 'private', '--', 'sh', ENTER, root, SOURCE_DIR, layer] + list(argv)
 
 
 def in_new_root(root: str, argv) -> None:
