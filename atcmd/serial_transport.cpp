@@ -5,6 +5,7 @@
 #include "answer_output.h"
 #include "deadline.h"
 #include "handle_guard.h"
+#include "port_holders.h"
 #include "read_completion.h"
 #include "response_recognition.h"
 #include "trace.h"
@@ -26,7 +27,7 @@ public:
     }
     ~SerialRead()
     {
-        Retire();
+        CancelPending();
         CloseHandle(ovSerialRead.hEvent);
     }
     SerialRead(const SerialRead &) = delete;
@@ -62,8 +63,9 @@ public:
         return ClassifyReadCompletion(succeeded, lastError, bytesRead);
     }
 
-    // Cancels a pending read and waits for it; returns the bytes it had.
-    DWORD Retire()
+    // Cancels a pending read and waits for it to end; returns the bytes it
+    // had brought.
+    DWORD CancelPending()
     {
         if (!pending_)
             return 0;
@@ -120,13 +122,13 @@ AtResult ReadPass(SerialRead &read, const Deadline &deadline, Answer &answer)
     if (waitResult == WAIT_TIMEOUT) {
         DebugTrace("read timeouts\n");
         // Cut by the deadline, not by a pause of the modem.
-        DWORD late = read.Retire();
+        DWORD late = read.CancelPending();
         return late > 0 ? TakeChunk(read.Text(), late, answer, PartialLine::Growing) : kAtUndecided;
     }
     if (waitResult != WAIT_OBJECT_0) {
         DebugTrace("start to cancel IO\n");
         // Judged by nobody, but read from the port: standard output has them.
-        DWORD late = read.Retire();
+        DWORD late = read.CancelPending();
         WriteAnswer(read.Text(), late);
         return kAtFailure;
     }
@@ -161,30 +163,20 @@ AtResult ReadAnswer(SerialRead &read, const Deadline &deadline, const ExpectedRe
     return deadline.Reached(GetTickCount()) ? kAtTimeout : end;
 }
 
-}  // namespace
-
-AtResult SerialAtCommand(const char *portname, const char *cmd, const char *resp, DWORD timeout)
+// The transaction on an open port, from the configuration to the verdict.
+AtResult TalkToModem(HANDLE port, const char *cmd, const char *resp, DWORD timeout)
 {
-    DebugTrace("SerialAtCommand(), portname(%s), cmd(%s), resp(%s), timeout(%d)\n", portname, cmd, resp,
-               static_cast<int>(timeout));
-    HandleGuard port(CreateFileA(portname, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
-                                 FILE_FLAG_OVERLAPPED, NULL));
-    if (port.get() == INVALID_HANDLE_VALUE) {
-        DebugTrace("can not open %s, error: %d\n", portname, static_cast<int>(GetLastError()));
-        return kAtFailure;
-    }
-    DebugTrace("serial port open succeeded\n");
-    SerialRead read(port.get());
+    SerialRead read(port);
 
     DebugTrace("start to config serial port\n");
-    int ret = ConfigSerialPort(port.get());
+    int ret = ConfigSerialPort(port);
     if (ret < 0) {
         DebugTrace("config serial port failed, ret(%d)\n", ret);
         return kAtFailure;
     }
     DebugTrace("config serial port succeeded\n");
     DWORD required = static_cast<DWORD>(strlen(cmd));
-    DWORD written = WriteSerialPort(port.get(), cmd, required);
+    DWORD written = WriteSerialPort(port, cmd, required);
     if (written < required) {
         DebugTrace("write less bytes to serial, required(%d), ret(%d)\n", static_cast<int>(required),
                    static_cast<int>(written));
@@ -197,6 +189,44 @@ AtResult SerialAtCommand(const char *portname, const char *cmd, const char *resp
     Deadline deadline(GetTickCount(), timeout);
     AtResult result = ReadAnswer(read, deadline, expected);
     FinishAnswer(deadline);
+    return result;
+}
+
+// Names the other programs that have the port open: one may have taken the
+// answer, or hold the port (a busy open). Traced after a run that failed
+// only, as the look costs milliseconds.
+void TraceOtherHolders(const char *portname)
+{
+    const DWORD kShown = 8;
+    PortHolder holders[kShown];
+    DWORD count = OtherPortHolders(portname, holders, kShown);
+    for (DWORD i = 0; i < count && i < kShown; ++i)
+        DebugTrace("port %s is also open in %d (%s)\n", portname, static_cast<int>(holders[i].processId),
+                   holders[i].name);
+}
+
+// Opens the port and runs the transaction on it.
+AtResult OpenAndTalk(const char *portname, const char *cmd, const char *resp, DWORD timeout)
+{
+    HandleGuard port(CreateFileA(portname, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
+                                 FILE_FLAG_OVERLAPPED, NULL));
+    if (port.get() == INVALID_HANDLE_VALUE) {
+        DebugTrace("can not open %s, error: %d\n", portname, static_cast<int>(GetLastError()));
+        return kAtFailure;
+    }
+    DebugTrace("serial port open succeeded\n");
+    return TalkToModem(port.get(), cmd, resp, timeout);
+}
+
+}  // namespace
+
+AtResult SerialAtCommand(const char *portname, const char *cmd, const char *resp, DWORD timeout)
+{
+    DebugTrace("SerialAtCommand(), portname(%s), cmd(%s), resp(%s), timeout(%d)\n", portname, cmd, resp,
+               static_cast<int>(timeout));
+    AtResult result = OpenAndTalk(portname, cmd, resp, timeout);
+    if (result != kAtSuccess)
+        TraceOtherHolders(portname);
     return result;
 }
 

@@ -10,15 +10,8 @@
 #include "comm_port.h"
 #include "failure.h"
 #include "fd_guard.h"
-#include "port_restore.h"
 
 namespace {
-
-// An ioctl a device does not implement (a pty has no modem lines).
-bool NotImplemented(int error)
-{
-    return error == ENOTTY || error == EINVAL;
-}
 
 // Windows' no-sharing open. TIOCEXCL keeps out later open() calls, but not
 // those of a process with CAP_SYS_ADMIN, nor one already open; flock is
@@ -47,42 +40,6 @@ int MakeRaw(int fd, termios settings)
 }
 
 }  // namespace
-
-CommPort::CommPort(int fd, int wake, std::optional<termios> found)
-    : KernelObject(kType), fd_(fd), wake_(wake), found_(found)
-{
-}
-
-CommPort::~CommPort()
-{
-    // Our TIOCEXCL and settings would otherwise outlive us (on a pty whose
-    // master stays open, or the user's own terminal), and a close with
-    // output held back by flow control would wait for the closing wait.
-    if (found_)
-        RestorePort(fd_, *found_);
-    close(fd_);
-    close(wake_);
-}
-
-COMMTIMEOUTS CommPort::timeouts()
-{
-    std::lock_guard<std::mutex> hold(settings_);
-    return timeouts_;
-}
-
-void CommPort::SetTimeouts(const COMMTIMEOUTS &timeouts)
-{
-    std::lock_guard<std::mutex> hold(settings_);
-    timeouts_ = timeouts;
-}
-
-std::shared_ptr<CommPort> ReferenceTerminal(HANDLE handle)
-{
-    std::shared_ptr<CommPort> port = Reference<CommPort>(handle);
-    if (port != nullptr && !port->terminal())
-        return Fail(ERROR_INVALID_FUNCTION, nullptr);
-    return port;
-}
 
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD disposition,
                    DWORD flags, HANDLE templateFile)
@@ -113,14 +70,13 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
             return Fail(errno, INVALID_HANDLE_VALUE);
         return RegisterObject(std::make_shared<CommPort>(fd.release(), wake.release(), std::nullopt));
     }
-    RememberPort(fd.get(), found);
     auto port = std::make_shared<CommPort>(fd.release(), wake.release(), found);
     // Raw before anything else: a modem's queued output arrives the moment
     // the port opens, and while the line discipline echoes it goes back to
     // the modem (Windows' drivers never echo). What comes during open()
     // itself only a port that opens with echo off is spared: serial drivers
     // keep a port's settings from one open to the next, and our close
-    // leaves echo off (RestorePort).
+    // leaves echo off (ReleasePort).
     if (int error = MakeRaw(port->fd(), found))
         return Fail(error, INVALID_HANDLE_VALUE);
     if (int error = ExcludeOpeners(port->fd()))

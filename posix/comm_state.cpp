@@ -108,7 +108,7 @@ bool ApplyDcb(const DCB &dcb, termios &settings)
 // the setting and do nothing, and so does this.
 int SetModemLine(int fd, int line, bool raised)
 {
-    if (ioctl(fd, raised ? TIOCMBIS : TIOCMBIC, &line) == 0 || errno == ENOTTY || errno == EINVAL)
+    if (ioctl(fd, raised ? TIOCMBIS : TIOCMBIC, &line) == 0 || NotImplemented(errno))
         return 0;
     return errno;
 }
@@ -189,7 +189,7 @@ BOOL ClearCommBreak(HANDLE h)
     std::shared_ptr<CommPort> port = ReferenceTerminal(h);
     if (port == nullptr)
         return FALSE;
-    if (ioctl(port->fd(), TIOCCBRK) != 0 && errno != ENOTTY && errno != EINVAL)
+    if (ioctl(port->fd(), TIOCCBRK) != 0 && !NotImplemented(errno))
         return Fail(errno);
     return TRUE;
 }

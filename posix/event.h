@@ -13,21 +13,21 @@
 class Event;
 
 // What driving the I/O behind an event came to.
-enum class IoDrive {
+enum class DriveOutcome {
     NoIo,       // no pending request signals this event
     Completed,  // the request completed and signalled the event
     Pending,    // the time ran out first; the request goes on
 };
 
 // What makes a pending request progress: its port.
-class IoDriver {
+class RequestDriver {
 public:
     // Drives the pending request whose event is `event` until it completes
     // or the monotonic time `limit` (kForever: none) passes.
-    virtual IoDrive Drive(const Event &event, uint64_t limit) = 0;
+    virtual DriveOutcome DriveRequestOf(const Event &event, uint64_t limit) = 0;
 
 protected:
-    ~IoDriver() = default;
+    ~RequestDriver() = default;
 };
 
 class Event : public KernelObject {
@@ -48,17 +48,17 @@ public:
     DWORD Wait(DWORD milliseconds) override;
 
     // A request that will signal the event started on `driver`, or ended.
-    void AttachDriver(std::weak_ptr<IoDriver> driver);
+    void AttachDriver(std::weak_ptr<RequestDriver> driver);
     void DetachDriver();
 
 private:
     bool TakeLocked();
-    std::shared_ptr<IoDriver> Driver();
+    std::shared_ptr<RequestDriver> Driver();
     bool WaitToTake(uint64_t limit);
 
     std::mutex mutex_;
     std::condition_variable set_;
     bool manualReset_;
     bool signalled_;
-    std::weak_ptr<IoDriver> driver_;
+    std::weak_ptr<RequestDriver> driver_;
 };

@@ -38,7 +38,7 @@ bool Event::TakeLocked()
     return true;
 }
 
-void Event::AttachDriver(std::weak_ptr<IoDriver> driver)
+void Event::AttachDriver(std::weak_ptr<RequestDriver> driver)
 {
     std::lock_guard<std::mutex> hold(mutex_);
     driver_ = std::move(driver);
@@ -52,7 +52,7 @@ void Event::DetachDriver()
 
 // A reference: the port stays alive while this wait drives it, even when
 // another thread closes its handle meanwhile.
-std::shared_ptr<IoDriver> Event::Driver()
+std::shared_ptr<RequestDriver> Event::Driver()
 {
     std::lock_guard<std::mutex> hold(mutex_);
     return driver_.lock();
@@ -79,11 +79,11 @@ DWORD Event::Wait(DWORD milliseconds)
     uint64_t limit = LimitAfter(milliseconds);
     if (Take())
         return WAIT_OBJECT_0;
-    if (std::shared_ptr<IoDriver> driver = Driver()) {
-        IoDrive drive = driver->Drive(*this, limit);
+    if (std::shared_ptr<RequestDriver> driver = Driver()) {
+        DriveOutcome drive = driver->DriveRequestOf(*this, limit);
         if (Take())
             return WAIT_OBJECT_0;
-        if (drive == IoDrive::Pending)
+        if (drive == DriveOutcome::Pending)
             return WAIT_TIMEOUT;
         // Another thread's wait completed the request and took the signal.
     }

@@ -1,5 +1,7 @@
-// ReadFile/WriteFile only record the request; the waits drive it with
-// poll() on the non-blocking fd. A request completes by setting
+// A comm port's overlapped I/O. ReadFile, and WriteFile on a port, record
+// the request; the waits drive it with poll() on the non-blocking fd
+// (WriteFile on standard output is that object's own: std_streams.cpp).
+// A request completes by setting
 // ov->Internal (0, or the error GetOverlappedResult reports) and
 // ov->InternalHigh (bytes moved, kept on failure too), then its event.
 #include <algorithm>
@@ -22,7 +24,8 @@ namespace {
 
 const short kHangUp = POLLHUP | POLLERR | POLLNVAL;
 
-bool Complete(std::optional<IoRequest> &slot, DWORD status)
+// Ends the request in `slot` with `status`, and signals its event.
+template <class Request> void Complete(std::optional<Request> &slot, DWORD status)
 {
     IoRequest request = std::move(*slot);
     slot.reset();
@@ -32,6 +35,17 @@ bool Complete(std::optional<IoRequest> &slot, DWORD status)
         request.event->DetachDriver();
         request.event->Set();
     }
+}
+
+// Completes the request in `slot` with the status its drive ended it with
+// (unless a cancel has completed it meanwhile); false when the drive's
+// limit passed first.
+template <class Request> bool Finish(std::optional<Request> &slot, std::optional<DWORD> status)
+{
+    if (!status)
+        return false;
+    if (slot)
+        Complete(slot, *status);
     return true;
 }
 
@@ -53,29 +67,29 @@ template <class Transfer> int MoveBytes(IoProgress &progress, Transfer transfer)
 }
 
 // Reads what the fd holds, up to the count.
-int PullBytes(int fd, IoRequest &request)
+int PullBytes(int fd, ReadRequest &request)
 {
     DWORD before = request.progress.done;
     int error = MoveBytes(request.progress,
-                          [&](DWORD at, DWORD left) { return read(fd, request.readBuffer + at, left); });
+                          [&](DWORD at, DWORD left) { return read(fd, request.buffer + at, left); });
     if (request.progress.done > before)
         request.progress.lastByteMs = MonotonicMs();
     return error;
 }
 
 // Writes what the fd takes.
-int PushBytes(int fd, IoRequest &request)
+int PushBytes(int fd, WriteRequest &request)
 {
-    return MoveBytes(request.progress, [&](DWORD at, DWORD left) { return write(fd, request.writeBuffer + at, left); });
+    return MoveBytes(request.progress, [&](DWORD at, DWORD left) { return write(fd, request.buffer + at, left); });
 }
 
 // How often a write looks again at output it cannot wait for with poll():
 // bytes still queued in the driver, or DSR holding them back.
 const uint64_t kOutputCheckMs = 5;
 
-IoRequest NewRequest(LPOVERLAPPED ov, DWORD count)
+template <class Request> Request NewRequest(LPOVERLAPPED ov, DWORD count)
 {
-    IoRequest request{};
+    Request request{};
     request.ov = ov;
     if (ov != nullptr && ov->hEvent != NULL)
         request.event = Reference<Event>(ov->hEvent);
@@ -106,7 +120,7 @@ void CommPort::GiveWayToCancels(std::unique_lock<std::mutex> &hold)
     cancelsDone_.wait(hold, [this] { return cancels_ == 0; });
 }
 
-// Drives the read until it completes (true) or `limit` passes.
+// Drives the read until it ends (its status) or `limit` passes (none).
 //
 // A hung-up tty does not always say so with an error: a pty slave whose
 // master closed reads 0, with its unread input discarded, and polls
@@ -114,36 +128,36 @@ void CommPort::GiveWayToCancels(std::unique_lock<std::mutex> &hold)
 // brings nothing is a hang-up (EIO), never a zero-byte success to be
 // retried in a busy loop. Like Windows and Wine, a read that already
 // holds bytes completes with them; the next read reports the hang-up.
-bool CommPort::DriveRead(uint64_t limit, std::unique_lock<std::mutex> &hold)
+std::optional<DWORD> CommPort::DriveRead(uint64_t limit, std::unique_lock<std::mutex> &hold)
 {
     short revents = 0;
     bool pollTimedOut = false;
     for (;;) {
-        IoRequest &request = *read_;
+        ReadRequest &request = *read_;
         // After a quiet poll the rules may have ended the read: bytes that
         // came since belong to the next read, as they would on Windows.
-        if (pollTimedOut && NextReadStep(request.readTimeouts, request.progress, MonotonicMs()).ends)
-            return Complete(read_, 0);
+        if (pollTimedOut && NextReadStep(request.timeouts, request.progress, MonotonicMs()).ends)
+            return 0;
         DWORD before = request.progress.done;
         if (int error = PullBytes(fd_, request))
-            return Complete(read_, error);
+            return error;
         // Only the device's word counts as a hang-up: a wake-up whose bytes
         // another reader of the device took first is no hang-up.
         if ((revents & kHangUp) != 0 && request.progress.done == before)
-            return Complete(read_, request.progress.done > 0 ? 0 : EIO);
+            return request.progress.done > 0 ? 0 : EIO;
         uint64_t now = MonotonicMs();
-        IoStep step = NextReadStep(request.readTimeouts, request.progress, now);
+        IoStep step = NextReadStep(request.timeouts, request.progress, now);
         if (step.ends)
-            return Complete(read_, 0);
+            return 0;
         if (now >= limit)
-            return false;
+            return std::nullopt;
         bool woken = false;
         if (int error = PollFor(POLLIN, std::min(step.waitMs, limit - now), revents, woken))
-            return Complete(read_, error);
+            return error;
         if (woken) {
             GiveWayToCancels(hold);
             if (!read_.has_value())
-                return true;
+                return ERROR_OPERATION_ABORTED;  // the cancel has completed it
         }
         pollTimedOut = revents == 0;
     }
@@ -157,43 +171,44 @@ bool CommPort::DsrHoldsOutput() const
     return outxDsrFlow && ioctl(fd_, TIOCMGET, &lines) == 0 && (lines & TIOCM_DSR) == 0;
 }
 
-// Ends the write with the bytes that left. What the driver still queues is
+// Counts only the bytes that left. What the driver still queues is
 // discarded, so that neither the next write nor the close waits for it.
-bool CommPort::CompleteWrite(DWORD queued)
+void CommPort::DiscardQueued(DWORD queued)
 {
     if (queued > 0)
         tcflush(fd_, TCOFLUSH);
     write_->progress.done -= std::min(write_->progress.done, queued);
-    return Complete(write_, 0);
 }
 
-// Drives the write until it completes (true) or `limit` passes. A write
+// Drives the write until it ends (its status) or `limit` passes (none). A write
 // is done when its bytes have left the driver, not when the driver took
 // them: CTS flow control (CRTSCTS) or DSR may hold them. A write that
 // reaches its total time-out completes successfully with the bytes that
 // left, as a read time-out does on Windows (STATUS_TIMEOUT is a success
 // status there).
-bool CommPort::DriveWrite(uint64_t limit, std::unique_lock<std::mutex> &hold)
+std::optional<DWORD> CommPort::DriveWrite(uint64_t limit, std::unique_lock<std::mutex> &hold)
 {
     short revents = 0;
     for (;;) {
-        IoRequest &request = *write_;
+        WriteRequest &request = *write_;
         DWORD before = request.progress.done;
         bool held = DsrHoldsOutput();
         if (!held)
             if (int error = PushBytes(fd_, request))
-                return Complete(write_, error);
+                return error;
         if ((revents & kHangUp) != 0 && request.progress.done == before)
-            return Complete(write_, EIO);
+            return EIO;
         uint64_t now = MonotonicMs();
         DWORD queued = QueuedOutput(fd_);
         IoProgress left = request.progress;
         left.done -= std::min(left.done, queued);
-        IoStep step = NextWriteStep(request.writeTotalMs, left, now);
-        if (step.ends)
-            return CompleteWrite(queued);
+        IoStep step = NextWriteStep(request.totalMs, left, now);
+        if (step.ends) {
+            DiscardQueued(queued);
+            return 0;
+        }
         if (now >= limit)
-            return false;
+            return std::nullopt;
         // Room in the driver can be waited for; the rest is looked at again shortly.
         bool forRoom = !held && request.progress.done < request.progress.count;
         uint64_t waitMs = std::min(step.waitMs, limit - now);
@@ -201,53 +216,61 @@ bool CommPort::DriveWrite(uint64_t limit, std::unique_lock<std::mutex> &hold)
             waitMs = std::min(waitMs, kOutputCheckMs);
         bool woken = false;
         if (int error = PollFor(forRoom ? POLLOUT : 0, waitMs, revents, woken))
-            return Complete(write_, error);
+            return error;
         if (woken) {
             GiveWayToCancels(hold);
             if (!write_.has_value())
-                return true;
+                return ERROR_OPERATION_ABORTED;  // the cancel has completed it
         }
     }
 }
 
-bool CommPort::DriveSlot(Slot &slot, uint64_t limit, std::unique_lock<std::mutex> &hold)
+// Drives a request; true when it has completed, false when `limit` passed first.
+bool CommPort::DriveRequest(Direction direction, uint64_t limit, std::unique_lock<std::mutex> &hold)
 {
-    return &slot == &read_ ? DriveRead(limit, hold) : DriveWrite(limit, hold);
+    if (direction == Direction::Read)
+        return Finish(read_, DriveRead(limit, hold));
+    return Finish(write_, DriveWrite(limit, hold));
 }
 
-IoDrive CommPort::Drive(const Event &event, uint64_t limit)
+DriveOutcome CommPort::DriveRequestOf(const Event &event, uint64_t limit)
 {
     std::unique_lock<std::mutex> hold(io_);
     GiveWayToCancels(hold);
-    Slot *slot = SlotOf(event);
-    if (slot == nullptr)
-        return IoDrive::NoIo;
-    return DriveSlot(*slot, limit, hold) ? IoDrive::Completed : IoDrive::Pending;
+    std::optional<Direction> direction = RequestOf(event);
+    if (!direction)
+        return DriveOutcome::NoIo;
+    return DriveRequest(*direction, limit, hold) ? DriveOutcome::Completed : DriveOutcome::Pending;
 }
 
-CommPort::Slot *CommPort::SlotOf(const Event &event)
+std::optional<CommPort::Direction> CommPort::RequestOf(const Event &event) const
 {
-    for (Slot *slot : {&read_, &write_})
-        if (slot->has_value() && (*slot)->event.get() == &event)
-            return slot;
-    return nullptr;
+    if (read_ && read_->event.get() == &event)
+        return Direction::Read;
+    if (write_ && write_->event.get() == &event)
+        return Direction::Write;
+    return std::nullopt;
 }
 
-CommPort::Slot *CommPort::SlotOf(const OVERLAPPED *ov)
+std::optional<CommPort::Direction> CommPort::RequestOf(const OVERLAPPED *ov) const
 {
-    for (Slot *slot : {&read_, &write_})
-        if (slot->has_value() && (*slot)->ov == ov)
-            return slot;
-    return nullptr;
+    if (read_ && read_->ov == ov)
+        return Direction::Read;
+    if (write_ && write_->ov == ov)
+        return Direction::Write;
+    return std::nullopt;
 }
 
 // Records a request in `slot`: the common part of ReadFile and WriteFile.
 // Called with io_ held.
-BOOL CommPort::StartRequest(Slot &slot, IoRequest request, LPDWORD done)
+template <class Request>
+BOOL CommPort::StartRequest(std::optional<Request> &slot, Request request, LPDWORD done)
 {
+    if (!terminal())
+        return Fail(ERROR_INVALID_FUNCTION);
     // One read and one write at a time; Windows would queue more, the
     // program never asks for it.
-    if (request.ov == nullptr || slot.has_value() || SlotOf(request.ov) != nullptr)
+    if (request.ov == nullptr || slot.has_value() || RequestOf(request.ov))
         return Fail(ERROR_INVALID_PARAMETER);
     if (done != nullptr)
         *done = 0;
@@ -264,9 +287,9 @@ BOOL CommPort::StartRequest(Slot &slot, IoRequest request, LPDWORD done)
 
 BOOL CommPort::StartRead(LPVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED ov)
 {
-    IoRequest request = NewRequest(ov, count);
-    request.readBuffer = static_cast<char *>(buffer);
-    request.readTimeouts = ReadTimeoutsFor(timeouts(), count);
+    auto request = NewRequest<ReadRequest>(ov, count);
+    request.buffer = static_cast<char *>(buffer);
+    request.timeouts = ReadTimeoutsFor(timeouts(), count);
     std::unique_lock<std::mutex> hold(io_);
     GiveWayToCancels(hold);
     return StartRequest(read_, std::move(request), done);
@@ -274,11 +297,9 @@ BOOL CommPort::StartRead(LPVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED 
 
 BOOL CommPort::Write(LPCVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED ov)
 {
-    if (!terminal())
-        return Fail(ERROR_INVALID_FUNCTION);
-    IoRequest request = NewRequest(ov, count);
-    request.writeBuffer = static_cast<const char *>(buffer);
-    request.writeTotalMs = WriteTotalFor(timeouts(), count);
+    auto request = NewRequest<WriteRequest>(ov, count);
+    request.buffer = static_cast<const char *>(buffer);
+    request.totalMs = WriteTotalFor(timeouts(), count);
     std::unique_lock<std::mutex> hold(io_);
     GiveWayToCancels(hold);
     return StartRequest(write_, std::move(request), done);
@@ -289,13 +310,13 @@ BOOL CommPort::Result(LPOVERLAPPED ov, LPDWORD done, BOOL wait)
     std::unique_lock<std::mutex> hold(io_);
     GiveWayToCancels(hold);
     if (ov->Internal == STATUS_PENDING) {
-        Slot *slot = SlotOf(ov);
-        if (slot == nullptr)
+        std::optional<Direction> direction = RequestOf(ov);
+        if (!direction)
             return Fail(ERROR_INVALID_PARAMETER);
         if (!wait)
             return Fail(ERROR_IO_INCOMPLETE);
-        std::shared_ptr<Event> event = (*slot)->event;
-        DriveSlot(*slot, kForever, hold);
+        std::shared_ptr<Event> event = *direction == Direction::Read ? read_->event : write_->event;
+        DriveRequest(*direction, kForever, hold);
         // Windows waits on the event here, which resets an auto-reset one.
         if (event != nullptr)
             event->Take();
@@ -327,7 +348,7 @@ void CommPort::Cancel()
 
 BOOL ReadFile(HANDLE h, LPVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED ov)
 {
-    std::shared_ptr<CommPort> port = ReferenceTerminal(h);
+    std::shared_ptr<CommPort> port = Reference<CommPort>(h);
     return port == nullptr ? FALSE : port->StartRead(buffer, count, done, ov);
 }
 

@@ -1,24 +1,30 @@
 // Leaves a terminal as it was found when the program lets go of it, echo
-// excepted (it stays off): at its close, and when SIGINT, SIGTERM, SIGHUP or
-// SIGQUIT ends the process.
+// excepted (it stays off), and closes it without waiting on the driver: at
+// its close, at ExitProcess, and when SIGINT, SIGTERM, SIGHUP or SIGQUIT
+// ends the process.
 #pragma once
 
 #include <termios.h>
 
 // From now on SIGINT, SIGTERM, SIGHUP and SIGQUIT put every remembered port
-// back and write the gathered traces before the process ends. Once, at the
-// first port or trace; a signal the caller ignores (nohup) stays ignored.
+// back and close it, and write the gathered traces, before the process
+// ends; a port's close can be interrupted. Once, at the first port or
+// trace; a signal the caller ignores (nohup) stays ignored.
 void CatchStopSignals();
 
 // Notes the terminal settings found at open; from now on a stop signal
-// restores them before the process ends.
-void RememberPort(int fd, const termios &found);
+// puts the port back and closes it before the process ends. The number to
+// release it with; -1 when the table had no room (it is then released at
+// its close only).
+int RememberPort(int fd, const termios &settingsAtOpen);
 
-// Puts every remembered port back; for ways out that skip the closes
-// (ExitProcess). Async-signal-safe.
-void RestoreRememberedPorts();
+// Puts every remembered port back and closes it; for ways out that skip
+// the closes (ExitProcess, the stop signals). Async-signal-safe.
+void ReleaseRememberedPorts();
 
 // Discards pending output (a close then never waits for it to drain),
-// restores `found`, the settings found at open, echo left off, and releases exclusivity
-// (TIOCNXCL); the port is forgotten. Also for a port the table had no room for.
-void RestorePort(int fd, const termios &found);
+// restores `settingsAtOpen`, echo left off, releases exclusivity
+// (TIOCNXCL) and closes `fd` within the close's bound; the port is
+// forgotten. Nothing, when a stop signal or ExitProcess has
+// released it already. `remembered`: what RememberPort gave.
+void ReleasePort(int remembered, int fd, const termios &settingsAtOpen);

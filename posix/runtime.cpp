@@ -39,10 +39,11 @@ void Sleep(DWORD milliseconds)
 }
 
 // Ends the process at once, as Windows does: no C++ clean-up runs. The
-// ports are put back first, as Windows releases what a process held.
+// ports are put back and closed first, as Windows releases what a process
+// held; the kernel's own close at exit would wait on the driver.
 void ExitProcess(UINT exitCode)
 {
-    RestoreRememberedPorts();
+    ReleaseRememberedPorts();
     WriteGatheredTexts();
     _exit(static_cast<int>(exitCode));
 }

@@ -205,6 +205,7 @@ class Port:
     def __init__(self, scenario, index: int, modem, options):
         self.com = options.wine.com_port(10 + index) if options.wine else None
         self.holder = None
+        self.other = None  # another program that has the port open
         if scenario.port == 'null':  # a device that is no serial port
             if self.com:
                 self.com.map_to(os.devnull)
@@ -221,10 +222,17 @@ class Port:
         if scenario.port == 'locked':
             self.holder = os.open(modem.slave, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
             fcntl.flock(self.holder, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        if scenario.port == 'held':
+            tty = os.open(modem.slave, os.O_RDONLY | os.O_NOCTTY)
+            self.other = subprocess.Popen(['sleep', '60'], stdin=tty)
+            os.close(tty)
 
     def release(self) -> None:
         if self.holder is not None:
             os.close(self.holder)
+        if self.other is not None:
+            self.other.kill()
+            self.other.wait()
         if self.com:
             self.com.unmap()
 

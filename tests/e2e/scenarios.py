@@ -22,7 +22,9 @@ class Scenario:
     args: List[str]
     result: Optional[int]               # the program's AtResult; None: any
     script: Optional[str] = None
-    port: str = 'modem'                 # modem | missing | locked | null (/dev/null)
+    # modem | missing | locked | held (another program has it open, no
+    # lock: `sleep`) | null (/dev/null)
+    port: str = 'modem'
     modem_args: List[str] = field(default_factory=list)
     received: Optional[bytes] = None    # exactly what the modem must get
     traces: List[Fragment] = field(default_factory=list)
@@ -95,6 +97,12 @@ LOCK_WINE = WineDifference(
     '_not_exclusive_under_wine',
     dict(result=1, script=None, received=b'AT\r\n',
          traces=['serial port open succeeded\n', 'AtCommand() return 1\n'], absent=[]))
+# The Windows program names no other holder: Windows refuses a second
+# opener. Under Wine the pty is shared all the same.
+HELD_WINE = WineDifference(
+    'the Windows program names no other holder of a port (Windows refuses a second opener)',
+    '_no_holder_named_under_wine',
+    dict(traces=[OPEN[-1], 'AtCommand() return -2\n'], absent=['is also open in']))
 
 # Wine 8 loses rbp after a C++ catch in an x64 program under a debugger
 # (the search the library gives up on throws, and atcmd.exe catches it);
@@ -209,8 +217,15 @@ SCENARIOS: List[Scenario] = [
     Scenario(
         'port_held_by_another_program', AT + ['/resp', 'OK', '/timeout', '1000'], -1,
         port='locked', received=b'',
-        traces=['can not open {port}, error: 16\n', 'AtCommand() return -1\n'],
+        traces=['can not open {port}, error: 16\n', 'port {port} is also open in ', 'AtCommand() return -1\n'],
         absent=['serial port open succeeded'], wine=LOCK_WINE),
+    # Another program reads the port too (a `cat` left running): the run
+    # that gets no answer names it.
+    Scenario(
+        'port_shared_with_another_program', AT + ['/resp', 'OK', '/timeout', '1000'], -2, port='held',
+        script='expect AT\nsilence\n', received=b'AT\r\n',
+        traces=[OPEN[-1], 'port {port} is also open in ', ' (sleep)\n', 'AtCommand() return -2\n'],
+        wine=HELD_WINE),
     Scenario(
         'hang_up_during_read', AT + ['/resp', 'OK', '/timeout', '5000'], -1,
         script='expect AT\n' + send(b'\r\nO') + 'drain\npause 300\nhangup\n',

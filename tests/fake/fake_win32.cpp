@@ -394,8 +394,18 @@ void ExitProcess(UINT exitCode)
     exit(static_cast<int>(exitCode));
 }
 
+// The script's holders, as many as fit.
+DWORD OtherPortHolders(LPCSTR, PortHolder *holders, DWORD capacity)
+{
+    fake::State &s = Now();
+    ++s.record.holderLooks;
+    std::copy_n(s.script.holders.begin(), std::min<size_t>(capacity, s.script.holders.size()), holders);
+    return static_cast<DWORD>(s.script.holders.size());
+}
+
 // Like Windows: a path that does not fit is cut and terminated, and the
 // result is `size`.
+
 DWORD GetModuleFileNameA(HMODULE, LPSTR path, DWORD size)
 {
     if (const fake::Step *step = fake::NextStep(Call::GetModuleFileNameA))

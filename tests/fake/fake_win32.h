@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "port_holders.h"
 #include "win32.h"
 
 namespace fake {
@@ -76,6 +77,7 @@ struct Script {
     DWORD startTick = 1000;
     std::string executablePath = "/opt/atcmd/atcmd";
     std::vector<std::string> missingEntryPoints;
+    std::vector<PortHolder> holders;  // the other processes that have the port open
 };
 
 // What a run left behind and what it did.
@@ -87,6 +89,7 @@ struct Record {
     int mbimHandlesHeld = 0;               // opened and not closed
     int misuses = 0;                       // a release of what was not held
     std::string sent;                      // what the writes carried
+    int holderLooks = 0;                   // OtherPortHolders calls
 };
 
 // Starts a run: the script applies from here, the record is emptied.

@@ -1,6 +1,7 @@
 // Every way a transaction can fail, run through the whole program (command
 // line, transport, verdict) against the scripted fake: the verdict, the
 // traces in order, the library calls, and that all it obtained was released.
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -55,6 +56,13 @@ Script RunningFrom(const std::string &executablePath)
     return script;
 }
 
+Script HeldBy(std::vector<PortHolder> holders, std::vector<fake::Step> steps = {}, std::vector<Delivery> reads = {})
+{
+    Script script = With(std::move(steps), std::move(reads));
+    script.holders = std::move(holders);
+    return script;
+}
+
 Script Lacking(const std::string &entryPoint)
 {
     Script script;
@@ -103,6 +111,9 @@ void Check(const Row &row)
     EXPECT_EQ(record.librariesHeld, 0) << row.name;
     EXPECT_EQ(record.mbimHandlesHeld, 0) << row.name;
     EXPECT_EQ(record.misuses, 0) << row.name;
+    // Who else has the port open is asked after a serial run that failed, never after one that passed.
+    bool serial = std::find(row.args.begin(), row.args.end(), "/mbim") == row.args.end();
+    EXPECT_EQ(record.holderLooks, serial && row.verdict != 1 ? 1 : 0) << row.name;
 }
 
 const std::vector<std::string> kSerial = {"/port", "COM3", "/cmd", "AT", "/resp", "OK", "/timeout", "700"};
@@ -154,6 +165,15 @@ TEST(SerialTransaction, EveryFailurePath)
         // The answer that arrives as the limit passes is read, but too late.
         {"answer cut by the limit", kSerial, With({}, {{"OK\r\n", TRUE, 0, 900}}), -2,
          {"wait return 258\n", "read timeouts\n", "read buffer[4]: OK\r\n", "AtCommand() return -2\n"}, {}},
+        // Other programs that have the port open are named when the run fails.
+        {"port busy", kSerial, HeldBy({{812, "ModemManager"}}, {{Call::CreateFileA, 1, 0, 16}}), -1,
+         {"can not open COM3, error: 16\n", "port COM3 is also open in 812 (ModemManager)\n",
+          "AtCommand() return -1\n"}, {}},
+        {"answer taken by another reader", kSerial, HeldBy({{812, "ModemManager"}, {4711, "cat"}}), -2,
+         {"read timeouts\n", "port COM3 is also open in 812 (ModemManager)\n", "port COM3 is also open in 4711 (cat)\n",
+          "AtCommand() return -2\n"}, {}},
+        {"shared port, answered", kSerial, HeldBy({{4711, "cat"}}, {}, {{"OK\r\n"}}), 1,
+         {"read buffer[4]: OK\r\n", "AtCommand() return 1\n"}, {}},
     };
     for (const Row &row : rows)
         Check(row);

@@ -21,11 +21,6 @@ TIGHT_TIMING = 'what it checks rests on a margin of 200 ms or less, more than an
 NOT_IN_GUEST = {
     'hang_up_during_read': CLOSED_IS_NO_HANG_UP,
     'answer_then_hang_up': CLOSED_IS_NO_HANG_UP,
-    # Seen: the close of /dev/ttyACM0 then waits the driver's closing_wait
-    # (30 s) for the output the modem never took, and the link stays stalled
-    # for the rows after it.
-    'modem_reads_nothing': 'cdc_acm holds the close 30 s for output a deaf modem never takes, '
-                           'and the link stays stalled after (dsr_low_holds_the_write holds the write instead)',
     # Verdicts that rest on a margin of 100 ms or less between the modem's
     # pause and a limit: the modem resumes 400 ms after a full read, within
     # the next read's 500 ms; it answers 50 ms before the time limit. An
@@ -55,8 +50,20 @@ UART_ROWS = ['worked_example', 'error_answer', 'ok_split_in_two_reads']
 @dataclass
 class GuestRow:
     scenario: Scenario
-    setup: str = 'now'      # now | late | reset, as init.sh's `row` takes it
-    repeat: int = 1         # runs, until one does not pass
+    setup: str = 'now'      # now | late | reset | frozen, as init.sh's `row` takes it
+    repeat: int = 1         # runs, until one ends otherwise than the row expects
+
+
+# e2e rows that need the line set up first, and why.
+# modem_reads_nothing: the link of a modem that reads nothing takes about
+# 30 KB before it backs up (the gadget's and the tty's buffers): seen, its
+# 30,004-byte command went out whole, and with no time limit the run then
+# read on until the watchdog. The link is filled first, as for a frozen modem.
+GUEST_SETUP = {'modem_reads_nothing': 'frozen'}
+# A modem that reads nothing leaves the link stalled (seen: the gadget takes
+# nothing more once its buffers are full): these rows run last, after the
+# row that unplugs the gadget.
+STALLS_THE_LINK = ['modem_reads_nothing', 'frozen_modem_short_command']
 
 
 CSQ = b'\r\n+CSQ: 20,99\r\n'
@@ -88,6 +95,13 @@ GUEST_ONLY = [
     GuestRow(Scenario(
         'line_of_64_kib_then_ok', AT + ['/resp', '^OK$', '/timeout', '10000'], 1,
         script=answer_with(LONG_LINE), answer=LONG_LINE, elapsed=(0.0, 8.0))),
+    # A frozen modem: its side open, raw, never read, the link already full
+    # (`frozen`: a command of 100,000 bytes went nowhere first). The command
+    # cannot go out: each run costs its 5 s write limit, and no closing wait.
+    GuestRow(Scenario(
+        'frozen_modem_short_command', AT + ['/resp', 'OK', '/timeout', '1000'], -1, script='deaf\n',
+        traces=['write less bytes to serial, required(4), ret(0)', 'AtCommand() return -1\n'],
+        elapsed=(4.8, 5.5)), setup='frozen', repeat=2),
     # 100 on the USB line and 100 on the UART, at the same time.
     GuestRow(Scenario(
         'repeated_runs', AT + ['/resp', '^OK$', '/timeout', '3000'], 1,
@@ -109,21 +123,27 @@ def rows():
     """(test name, line, GuestRow or the reason it is skipped). The e2e rows
     share out between the two ACM lines, which run side by side; a row that
     unplugs the gadget runs on its own, last."""
-    out = []
+    out, stalling = [], []
     for index, scenario in enumerate(scenarios.SCENARIOS):
-        row = NOT_IN_GUEST.get(scenario.name, GuestRow(widened(scenario)))
+        row = NOT_IN_GUEST.get(scenario.name, GuestRow(widened(scenario), setup=GUEST_SETUP.get(scenario.name, 'now')))
+        if scenario.name in STALLS_THE_LINK:
+            stalling.append(('acm.' + scenario.name, 'last', row))
+            continue
         out.append(('acm.' + scenario.name, 'acm%d' % (index % 2), row))
         if scenario.name in UART_ROWS:
             out.append(('uart.' + scenario.name, 'uart', row))
     for row in GUEST_ONLY:
         name = row.scenario.name
+        if name in STALLS_THE_LINK:
+            stalling.append(('acm.' + name, 'last', row))
+            continue
         if row.repeat > 1:  # on lines of their own, side by side
             out += [('acm.' + name, 'acm2', row), ('uart.' + name, 'uart', row)]
             continue
         out.append(('acm.' + name, 'last' if row.setup == 'reset' else 'acm%d' % (len(out) % 2), row))
         if name in UART_ROWS:
             out.append(('uart.' + name, 'uart', row))
-    return out
+    return out + stalling
 
 
 def find(name: str):

@@ -55,15 +55,17 @@ start_modem() { # modem-tty modem-args
     while [ ! -s $out/modem.out ] && kill -0 $modem 2>/dev/null; do sleep 0.02; done
 }
 
-# One row: the program run `repeat` times (until a run does not pass) on
-# one line, with the modem started as `setup` says:
-#   row NAME MODEM-TTY PORT KIND STDOUT TRACES SETUP REPEAT MODEM-ARGS ARGS...
-# KIND: modem | locked (an earlier run holds PORT) | none (no modem).
+# One row: the program run `repeat` times (until a run ends with another
+# status than EXPECTED) on one line, with the modem started as `setup` says:
+#   row NAME MODEM-TTY PORT KIND STDOUT TRACES SETUP REPEAT EXPECTED MODEM-ARGS ARGS...
+# KIND: modem | locked (an earlier run holds PORT) | held (`sleep` has it
+# open, without a lock) | none (no modem).
 # SETUP: now | late (the modem comes 1 s into the run) | reset (the
-# gadget is unplugged 1 s into the run, and plugged in again after).
+# gadget is unplugged 1 s into the run, and plugged in again after) |
+# frozen (a command of 100,000 bytes is sent first, to fill the link).
 row() {
-    name=$1 tty=$2 port=$3 kind=$4 stdout=$5 traces=$6 setup=$7 repeat=$8 modem_args=$9
-    shift 9
+    name=$1 tty=$2 port=$3 kind=$4 stdout=$5 traces=$6 setup=$7 repeat=$8 expected=$9 modem_args=${10}
+    shift 10
     out=/out/$name
     mkdir -p $out
     cd /rows/$name 2>/dev/null || cd $out
@@ -72,6 +74,11 @@ row() {
     if [ $kind = locked ]; then
         atcmd /port $port /resp never /timeout 5000 2>/dev/null & holder=$!
         sleep 0.5
+    fi
+    [ $kind = held ] && { sleep 600 < $port & holder=$!; }
+    if [ $setup = frozen ]; then
+        atcmd /port $port /cmd "$(head -c 100000 /dev/zero | tr '\0' A)" /timeout 1000 >/dev/null 2>&1
+        echo "guest: $name: link filled $(now)"
     fi
     run=0
     while [ $run -lt $repeat ]; do
@@ -90,7 +97,7 @@ row() {
         now > $out/end
         echo $status > $out/status
         exec 3>&- 4>&-
-        [ $status = 1 ] || break
+        [ $expected = any ] || [ $status = $expected ] || break
     done
     echo $run > $out/runs
     echo "guest: $name: $status, run $run, $(cat $out/start) to $(cat $out/end)"

@@ -76,7 +76,7 @@ def port_of(scenario, line: str) -> str:
 
 
 def kind_of(scenario) -> str:
-    return {'modem': 'modem', 'locked': 'locked'}.get(scenario.port, 'none')
+    return {'modem': 'modem', 'locked': 'locked', 'held': 'held'}.get(scenario.port, 'none')
 
 
 def row_call(name: str, line: str, row, extra: dict) -> str:
@@ -89,8 +89,9 @@ def row_call(name: str, line: str, row, extra: dict) -> str:
     for file_name in scenario.files:
         extra['rows/%s/%s' % (name, file_name)] = b''
     port = port_of(scenario, line)
+    expected = 'any' if scenario.result is None else str(scenario.result & 0xff)
     words = ['row', name, LINES[line][1], port, kind_of(scenario), scenario.answer_to, scenario.traces_to,
-             row.setup, str(row.repeat), shlex.join(modem_args)]
+             row.setup, str(row.repeat), expected, shlex.join(modem_args)]
     return shlex.join(words + [a.replace('{port}', port) for a in scenario.args])
 
 

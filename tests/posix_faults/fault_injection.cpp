@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <sys/types.h>
 #include <termios.h>
+#include <ctime>
 #include <unistd.h>
 
 struct Fault {
@@ -16,6 +17,7 @@ struct Fault {
     unsigned long request = 0;  // 0: any
     int result = -1;            // -1: fail with error
     int times = -1;             // -1: no end
+    int holdMs = 0;             // made for real, then held this long
     int hits = 0;
 };
 
@@ -81,6 +83,12 @@ InjectedFault &InjectedFault::Succeeding(int result)
     return *this;
 }
 
+InjectedFault &InjectedFault::Holding(int ms)
+{
+    fault_.holdMs = ms;
+    return *this;
+}
+
 InjectedFault::~InjectedFault()
 {
     fault_.armed = false;
@@ -101,6 +109,7 @@ int __real_poll(pollfd *fds, nfds_t count, int timeout);
 ssize_t __real_read(int fd, void *buffer, size_t count);
 ssize_t __real_write(int fd, const void *buffer, size_t count);
 ssize_t __real_readlink(const char *path, char *buffer, size_t size);
+int __real_close(int fd);
 
 int __wrap_tcgetattr(int fd, termios *settings)
 {
@@ -158,6 +167,17 @@ ssize_t __wrap_readlink(const char *path, char *buffer, size_t size)
 {
     Fault *fault = Hit(SystemCall::Readlink, -1);
     return fault ? fault->result : __real_readlink(path, buffer, size);
+}
+
+// A held close sleeps as tty_wait_until_sent does: interruptibly.
+int __wrap_close(int fd)
+{
+    Fault *fault = Hit(SystemCall::Close, fd);
+    if (fault == nullptr || fault->holdMs == 0)
+        return fault ? fault->result : __real_close(fd);
+    __real_close(fd);
+    timespec hold{fault->holdMs / 1000, (fault->holdMs % 1000) * 1000000L};
+    return nanosleep(&hold, nullptr);
 }
 
 }  // extern "C"

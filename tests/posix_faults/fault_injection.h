@@ -4,7 +4,7 @@
 // the call on unchanged.
 #pragma once
 
-enum class SystemCall { Tcgetattr, Tcsetattr, Tcflush, Ioctl, Poll, Read, Write, Readlink };
+enum class SystemCall { Tcgetattr, Tcsetattr, Tcflush, Ioctl, Poll, Read, Write, Readlink, Close };
 
 struct Fault;
 
@@ -22,6 +22,9 @@ public:
     InjectedFault &Times(int times);
     // Succeeds with `result`; an ioctl also reports it as its int.
     InjectedFault &Succeeding(int result);
+    // Made for real, then held as a driver's closing wait holds a close:
+    // `ms`, or until a signal handler runs on the calling thread (EINTR).
+    InjectedFault &Holding(int ms);
 
     // How many calls it has changed so far.
     int Hits() const;

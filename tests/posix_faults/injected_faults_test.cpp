@@ -2,12 +2,16 @@
 // each with one system call made to fail: the Win32 call fails with the
 // system's error number, and the port is left usable.
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <fcntl.h>
 #include <functional>
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
 #include <termios.h>
+#include <thread>
 
+#include "comm_port.h"
 #include "fault_injection.h"
 #include "port_restore.h"
 #include "port_fixtures.h"
@@ -202,19 +206,63 @@ TEST(DebugOutputFaults, InterruptedWriteGoesOn)
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "start to read serial port\n");
 }
 
-// What ExitProcess and the stop signals do before the process ends: the
-// port is put back and no longer exclusive.
-TEST(PortRestoreFaults, RememberedPortsArePutBack)
+struct ReleaseCase {
+    const char *name;
+    bool secondThread;               // a thread of the process asleep meanwhile
+    std::function<void(HANDLE)> release;
+};
+
+// A driver's closing wait (5 s here) never holds the port's release: its
+// close, or what ExitProcess and the stop signals do before the process
+// ends. The port is closed once, put back and no longer exclusive, and the
+// caller's signal mask is as it was.
+TEST(PortReleaseFaults, ClosedWithinTheBoundOnEveryWayOut)
 {
-    PtyPair pty;
-    OpenPort port(pty.SlaveName());
-    RestoreRememberedPorts();
-    int other = open(pty.SlaveName(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    ASSERT_GE(other, 0);
-    termios settings;
-    ASSERT_EQ(tcgetattr(other, &settings), 0);
-    EXPECT_NE(settings.c_lflag & ICANON, 0u);
-    close(other);
+    const ReleaseCase cases[] = {
+        {"CloseHandle", false, [](HANDLE port) { CloseHandle(port); }},
+        {"CloseHandle beside another thread", true, [](HANDLE port) { CloseHandle(port); }},
+        {"the ways out", false, [](HANDLE) { ReleaseRememberedPorts(); }},
+    };
+    for (const ReleaseCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        PtyPair pty;
+        HANDLE port = CreateFileA(pty.SlaveName(), GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
+                                  FILE_FLAG_OVERLAPPED, NULL);
+        ASSERT_NE(port, INVALID_HANDLE_VALUE);
+        sigset_t callers, mask;
+        sigemptyset(&callers);
+        sigaddset(&callers, SIGRTMIN);
+        pthread_sigmask(SIG_BLOCK, &callers, nullptr);
+        int wake[2];
+        ASSERT_EQ(pipe(wake), 0);
+        std::thread asleep;
+        if (c.secondThread)
+            asleep = std::thread([&wake] { char byte; (void)!::read(wake[0], &byte, 1); });
+        double seconds = 0;
+        {
+            InjectedFault held(SystemCall::Close, 0);
+            held.OnFd(Reference<CommPort>(port)->fd()).Holding(5000);
+            auto start = std::chrono::steady_clock::now();
+            c.release(port);
+            seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            CloseHandle(port);  // after the ways out: the port must not be closed again
+            EXPECT_EQ(held.Hits(), 1);
+        }
+        (void)!::write(wake[1], "w", 1);
+        if (asleep.joinable())
+            asleep.join();
+        EXPECT_LT(seconds, 1.0);
+        pthread_sigmask(SIG_UNBLOCK, &callers, &mask);
+        EXPECT_TRUE(sigismember(&mask, SIGRTMIN));
+        int other = open(pty.SlaveName(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        ASSERT_GE(other, 0);
+        termios settings;
+        ASSERT_EQ(tcgetattr(other, &settings), 0);
+        EXPECT_NE(settings.c_lflag & ICANON, 0u);
+        close(other);
+        close(wake[0]);
+        close(wake[1]);
+    }
 }
 
 }  // namespace
