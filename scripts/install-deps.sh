@@ -8,25 +8,23 @@
 #   install-deps.sh package   also the Windows cross compilers, x86 and x64
 #                             (make package, the Windows trees), and debhelper
 #                             (dpkg-buildpackage of debian/); no Wine
-#   install-deps.sh test      also the 64-bit Wine, the 32-bit Wine where this
-#                             kernel runs i386 programs (scripts/runs-i386.sh
-#                             decides), and what the tests use (python3-pefile:
-#                             the .exe checks; mandoc and man-db: the man page
-#                             checks; lintian: the package check; qemu-system-x86
-#                             and busybox-static: the guest layer, whose kernel
+#   install-deps.sh test      also what the tests use (debootstrap and the
+#                             archive's keys: the test chroot in which Wine
+#                             runs the Windows programs, tests/testroot, so
+#                             that this machine gets no Wine and no foreign
+#                             architecture; python3-pefile: the .exe checks;
+#                             mandoc and man-db: the man page checks;
+#                             lintian: the package check; qemu-system-x86 and
+#                             busybox-static: the guest layer, whose kernel
 #                             scripts/guest-kernel.sh fetches)
 #   install-deps.sh coverage  the native packages and gcovr (make coverage)
 #
 # The archive may be having a bad day. A package list that `apt-get update`
 # cannot fetch (a mirror being synchronised) is a warning, named: apt goes on
 # with the lists it has. A needed package that cannot be installed ends the
-# script, named, with apt's reason. The 32-bit Wine serves the x86 Wine tests
-# only: when it cannot be installed, everything else is, and apt's reason is
-# kept in build/deps/wine32:i386.not-installed, which those tests report
-# (tests/wine/wine.py).
+# script, named, with apt's reason.
 set -euo pipefail
 
-root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 target=${1:-native}
 
 # Boost.Regex in its standalone, header-only mode needs 1.76; Debian's
@@ -125,11 +123,8 @@ fi
 native_packages=(cmake make g++ pkg-config libgtest-dev "$boost" python3 dpkg-dev file git)
 package_packages=(g++-mingw-w64-i686 binutils-mingw-w64-i686
                   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 debhelper)
-test_packages=(python3-pefile wine wine64 mandoc man-db lintian qemu-system-x86 busybox-static)
+test_packages=(debootstrap debian-archive-keyring python3-pefile mandoc man-db lintian qemu-system-x86 busybox-static)
 coverage_packages=(gcovr)
-# Installed where this kernel runs i386 programs; when the archive cannot
-# supply it, the x86 Wine tests fail with apt's reason and nothing else stops.
-test_optional_packages=(wine32:i386)
 
 case "$target" in
     native)   want=("${native_packages[@]}") ;;
@@ -138,48 +133,16 @@ case "$target" in
     coverage) want=("${native_packages[@]}" "${coverage_packages[@]}") ;;
 esac
 
-# What the install step could not install, with apt's reason, for the tests
-# to report (build/deps/PACKAGE.not-installed); none is left from an earlier
-# run.
-record_dir=$root/build/deps
-record() { echo "$record_dir/$1.not-installed"; }
-
-optional=()
-if [ "$target" = test ]; then
-    for pkg in "${test_optional_packages[@]}"; do
-        rm -f "$(record "$pkg")"
-    done
-    kernel=$(bash "$root/scripts/runs-i386.sh") && probe=0 || probe=$?
-    if [ "$probe" -eq 1 ]; then
-        echo "the 32-bit Wine (wine32:i386) is left out: $kernel; the x86 Wine tests are skipped"
-    else
-        [ "$probe" -eq 0 ] || echo "$kernel: wine32:i386 is installed if it can be"
-        optional=("${test_optional_packages[@]}")
-    fi
-fi
-
 missing=()
 for pkg in "${want[@]}"; do
     installed "$pkg" || missing+=("$pkg")
 done
-missing_optional=()
-for pkg in "${optional[@]}"; do
-    installed "$pkg" || missing_optional+=("$pkg")
-done
-[ ${#missing[@]} -eq 0 ] && [ ${#missing_optional[@]} -eq 0 ] && exit 0
+[ ${#missing[@]} -eq 0 ] && exit 0
 
-all_missing=("${missing[@]}" "${missing_optional[@]}")
-echo "installing: ${all_missing[*]}"
-for pkg in "${all_missing[@]}"; do
-    case "$pkg" in
-        *:i386)
-            dpkg --print-foreign-architectures | grep -qx i386 ||
-                as_root dpkg --add-architecture i386 ;;
-    esac
-done
+echo "installing: ${missing[*]}"
 update_lists
 
-if [ ${#missing[@]} -gt 0 ] && ! apt_install "${missing[@]}"; then
+if ! apt_install "${missing[@]}"; then
     # Which of them apt cannot install, each with its reason; when none
     # alone is refused (a download or dpkg failed), apt's account of the
     # whole install.
@@ -202,11 +165,4 @@ if [ ${#missing[@]} -gt 0 ] && ! apt_install "${missing[@]}"; then
     exit 1
 fi
 
-for pkg in "${missing_optional[@]}"; do
-    apt_install "$pkg" && continue
-    mkdir -p "$record_dir"
-    echo "$apt_reason" >"$(record "$pkg")"
-    say "warning: $pkg could not be installed; everything else is. The tests that need it fail with apt's reason, kept in ${record_dir#"$root"/}/$pkg.not-installed:"
-    indent <<<"$apt_reason"
-done
 exit 0

@@ -8,8 +8,8 @@
 #   exit 1  the kernel refused it; standard output says so in one line
 #   exit 2  it could not be tried (say, the temporary folder is mounted
 #           noexec); standard output says why in one line
-# Used by install-deps.sh (the 32-bit Wine only where it can run) and by the
-# Wine helper of the tests (skip or fail when the 32-bit Wine is missing).
+# Used by the Wine helper of the tests: the x86 Wine tests are skipped where
+# the kernel refuses it.
 set -uo pipefail
 # The shell's own message names the failing call's error: in English, so
 # that "Exec format error" can be recognised whatever the locale.

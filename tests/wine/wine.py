@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Running the Windows builds under Wine: which Wine, whether it can start a
 program here, its prefix, COM ports, debug output. Shared by every runner
-that starts atcmd.exe under Wine.
+that starts atcmd.exe under Wine. Wine runs in the test chroot
+(tests/testroot), at the same paths as outside it.
 
     wine.py --wine wine32|wine64 --wine-prefix DIR
                                     creates the prefix and starts its server
@@ -15,12 +16,12 @@ a line of its own that starts with "SKIPPED: ".
 """
 
 import argparse
-import errno
 import fcntl
 import os
 import re
 import subprocess
 import sys
+import time
 
 SKIP_RETURN_CODE = 77
 
@@ -74,24 +75,26 @@ def trace_text(stderr: bytes) -> str:
     return ''.join(pieces)
 
 
-# The source tree: the kernel probes, and the install step's records (below).
+# The source tree: the kernel probe, the test chroot.
 SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, os.path.join(SOURCE_DIR, 'tests', 'testroot'))
+import testroot  # noqa: E402
 
-# Debian's `wine` picks the 32-bit loader whenever wine32 is installed, and
-# some kernels run no 32-bit code at all, so each kind names its own loader
-# and server instead of going through /usr/bin/wine. make test installs a Wine
-# only where its `kernel_probe`, if any, finds that the kernel runs its code.
+# Wine runs in the test chroot (tests/testroot), never from the host. Debian's
+# `wine` picks the 32-bit loader whenever wine32 is installed, and some
+# kernels run no 32-bit code at all, so each kind names its own loader and
+# server instead of going through /usr/bin/wine, and the 32-bit one runs only
+# where its `kernel_probe` finds that the kernel runs its code.
 KINDS = {
     'wine32': {'loader': '/usr/lib/wine/wine', 'server': '/usr/lib/wine/wineserver',
-               'arch': 'win32', 'package': 'wine32:i386', 'code': '32-bit x86',
+               'arch': 'win32', 'package': 'wine32:i386',
                'kernel_probe': os.path.join(SOURCE_DIR, 'scripts', 'runs-i386.sh')},
     'wine64': {'loader': '/usr/lib/wine/wine64', 'server': '/usr/lib/wine/wineserver64',
-               'arch': 'win64', 'package': 'wine64', 'code': 'x86-64', 'kernel_probe': None},
+               'arch': 'win64', 'package': 'wine64', 'kernel_probe': None},
 }
 
-# Where scripts/install-deps.sh keeps apt's reason when it could not install a
-# package the tests use.
-NOT_INSTALLED = os.path.join(SOURCE_DIR, 'build', 'deps', '%s.not-installed')
+# How long a server started for a run may take to listen.
+SERVER_START_SECONDS = 60
 
 
 # Beside atcmd.exe in each Windows build: shows a program's debug texts on its
@@ -145,8 +148,12 @@ class Wine:
         env.pop('DISPLAY', None)
         return env
 
+    def inside(self, argv) -> list:
+        """argv, a command of this Wine's, as run in the test chroot."""
+        return testroot.command(argv)
+
     def command(self, program: str, args) -> list:
-        return [self.loader, program] + list(args)
+        return self.inside([self.loader, program] + list(args))
 
     def traced_command(self, program: str, args, tracer: str = None) -> list:
         """`program` run through atcmd-trace.exe (by default the one beside
@@ -158,38 +165,24 @@ class Wine:
             raise WineError('%s is not built (the Windows builds make it beside atcmd.exe)' % tracer)
         return self.command(tracer, [windows_path(program)] + list(args))
 
-    def not_installed(self) -> str:
-        """Why this Wine's missing loader is right on this machine: the
-        kernel runs none of its code, so make test left it out. Otherwise a
-        fault, with apt's reason when make test could not install it."""
-        record = NOT_INSTALLED % self.package
-        if os.path.isfile(record):
-            with open(record, encoding='utf-8', errors='replace') as reason:
-                raise WineError('%s is missing: make test could not install %s; apt said:\n%s'
-                                % (self.loader, self.package, reason.read().strip()))
-        said = ''
-        if KINDS[self.kind]['kernel_probe']:
-            probe = subprocess.run(['bash', KINDS[self.kind]['kernel_probe']],
-                                   capture_output=True, text=True, timeout=60)
-            said = probe.stdout.strip()
-            # 1: the kernel refused the probe's program.
-            if probe.returncode == 1:
-                return '%s is not installed: %s, so make test leaves it out' % (self.package, said)
-        raise WineError('%s is missing (Debian package %s; make test installs it)%s'
-                        % (self.loader, self.package, ' (%s)' % said if said else ''))
-
     def unavailable(self):
         """Why this Wine cannot start a program on this machine, or None.
-        Only a kernel that refuses its code counts; anything else is a fault."""
-        if not os.path.isfile(self.loader):
-            return self.not_installed()
+        Only a kernel that refuses its code counts; anything else is a fault.
+        Makes the test chroot first if it is missing or stale."""
+        probe_script = KINDS[self.kind]['kernel_probe']
+        if probe_script:
+            probe = subprocess.run(['bash', probe_script], capture_output=True, text=True, timeout=60)
+            # 1: the kernel refused the probe's program.
+            if probe.returncode == 1:
+                return '%s cannot start here: %s' % (self.kind, probe.stdout.strip())
         try:
-            probe = subprocess.run([self.loader, '--version'], capture_output=True, timeout=60)
-        except OSError as error:
-            if error.errno == errno.ENOEXEC:
-                return ('%s cannot start here: this kernel runs no %s code (%s)'
-                        % (self.loader, KINDS[self.kind]['code'], os.strerror(error.errno)))
-            raise
+            root = testroot.build()
+        except (RuntimeError, OSError) as error:
+            raise WineError('the test chroot cannot be made: %s' % error)
+        if not os.path.isfile(root + self.loader):
+            raise WineError('%s is missing in the test chroot %s (Debian package %s, listed in %s)'
+                            % (self.loader, root, self.package, testroot.PACKAGES))
+        probe = subprocess.run(self.inside([self.loader, '--version']), capture_output=True, timeout=60)
         if probe.returncode != 0:
             raise WineError('%s --version exited with %d: %s' % (
                 self.loader, probe.returncode, probe.stderr.decode('latin-1').strip()))
@@ -206,7 +199,7 @@ class Wine:
             env = self.environment()
             env['WINEDEBUG'] = '-all'
             for step in ([self.loader, 'wineboot', '-i'], [self.server, '-w']):
-                done = subprocess.run(step, env=env, capture_output=True, timeout=300)
+                done = subprocess.run(self.inside(step), env=env, capture_output=True, timeout=300)
                 if done.returncode != 0:
                     said = (done.stdout + done.stderr).decode('latin-1').strip()
                     raise WineError('creating the prefix %s: %s exited with %d:\n%s' % (
@@ -224,23 +217,45 @@ class Wine:
         # What they write goes to a file: a pipe would stay open as long as
         # they run.
         log_path = self.prefix + '.server.log'
-        open(log_path, 'wb').close()
-        for step in ([self.server, '-p'], [self.loader, 'cmd.exe', '/c', 'exit', '0']):
-            with open(log_path, 'ab') as log:
-                done = subprocess.run(step, env=self.environment(), timeout=120,
-                                      stdin=subprocess.DEVNULL, stdout=log, stderr=log)
-            # 2 from the server: one already runs for this prefix, as good.
-            if done.returncode not in ((0, 2) if step[0] == self.server else (0,)):
-                with open(log_path, 'rb') as log:
-                    said = log.read().decode('latin-1').strip()
-                raise WineError('%s exited with %d: %s' % (' '.join(step), done.returncode,
-                                                           said[-4000:]))
+        with open(log_path, 'wb') as log:
+            # In the foreground, as a child of this process: a server that
+            # starts itself leads a session of its own, so the first modem
+            # pty it opens becomes its controlling terminal, and each time
+            # that modem hangs up the server gets SIGHUP and logs all its
+            # objects (megabytes). Led by no session, it can own no terminal.
+            server = subprocess.Popen(self.inside([self.server, '--foreground', '--persistent']),
+                                      env=self.environment(), stdin=subprocess.DEVNULL, stdout=log, stderr=log)
+        # Started without a shell or fork between, so the process is the
+        # server; it listens in its working folder once it is ready.
+        socket = '/proc/%d/cwd/socket' % server.pid
+        deadline = time.monotonic() + SERVER_START_SECONDS
+        while not os.path.exists(socket):
+            status = server.poll()
+            if status == 2:  # one already runs for this prefix, as good
+                break
+            if status is not None:
+                self.log_failure(log_path, 'the server exited with %d' % status)
+            if time.monotonic() > deadline:
+                self.log_failure(log_path, 'the server did not listen within %d s' % SERVER_START_SECONDS)
+            time.sleep(0.1)
+        with open(log_path, 'ab') as log:
+            done = subprocess.run(self.command('cmd.exe', ['/c', 'exit', '0']), env=self.environment(),
+                                  timeout=120, stdin=subprocess.DEVNULL, stdout=log, stderr=log)
+        if done.returncode != 0:
+            self.log_failure(log_path, 'cmd.exe /c exit 0 exited with %d' % done.returncode)
+
+    @staticmethod
+    def log_failure(log_path: str, what: str) -> None:
+        """Raises WineError with `what` and the end of the server's log."""
+        with open(log_path, 'rb') as log:
+            said = log.read().decode('latin-1').strip()
+        raise WineError('%s: %s' % (what, said[-4000:]))
 
     def stop_server(self) -> None:
         """Ends this prefix's server and every Wine process of the prefix."""
         env = self.environment()
         for step in ([self.server, '-k'], [self.server, '-w']):
-            subprocess.run(step, env=env, timeout=60, stdin=subprocess.DEVNULL,
+            subprocess.run(self.inside(step), env=env, timeout=60, stdin=subprocess.DEVNULL,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def start(self, make_prefix: bool = True) -> int:
