@@ -112,6 +112,17 @@ CATCH_UNDER_DEBUGGER_WINE = WineDifference(
     'reading the traces from Wine\'s debug channel instead of through atcmd-trace',
     '_without_debugger_under_wine', dict(traced=False))
 
+# The answer comes 50 ms before the deadline, inside the read's 100 ms
+# interval: natively it is read and traced before the wait ends. Under Wine
+# the bytes reach a pending read only once the Wine server has seen them and
+# woken the program's thread, and on a loaded machine that took longer than
+# the margin (seen once in a full run: -2 with no bytes read). Under Wine the
+# row checks the verdict alone.
+DEADLINE_MARGIN_WINE = WineDifference(
+    'a 50 ms margin before the deadline that Wine on a loaded machine does not keep; '
+    'checking the verdict alone',
+    '_verdict_only_under_wine', dict(traces=['AtCommand() return -2\n']))
+
 SCENARIOS: List[Scenario] = [
     Scenario(
         'worked_example', AT + ['/resp', 'OK', '/timeout', '3000'], 1,
@@ -348,7 +359,8 @@ SCENARIOS += [
         # The pass ends by the wait's limit or by the read's own total,
         # whichever comes first at the deadline; the bytes are traced either way.
         traces=[read_buffer(b'\r\nOK\r\n'), 'AtCommand() return -2\n'],
-        elapsed=(0.9, 2.0)),
+        elapsed=(0.9, 2.0),
+        wine=DEADLINE_MARGIN_WINE),
     # An answer that an earlier run left in the port must not judge this one.
     Scenario(
         'stale_ok_from_earlier_run', ['/port', '{port}', '/cmd', 'AT+CFUN=99', '/resp', 'OK', '/timeout', '3000'],

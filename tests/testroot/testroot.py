@@ -21,6 +21,7 @@ left mounted on the host.
 
 import argparse
 import fcntl
+import functools
 import hashlib
 import os
 import shutil
@@ -53,14 +54,28 @@ def say(text: str) -> None:
     print('testroot: ' + text, file=sys.stderr, flush=True)
 
 
-def package_list() -> list:
+def kernel_runs_i386() -> bool:
+    """False where the kernel refuses i386 programs (scripts/runs-i386.sh)."""
+    probe = subprocess.run(['bash', os.path.join(SOURCE_DIR, 'scripts', 'runs-i386.sh')],
+                           stdout=subprocess.DEVNULL, timeout=60)
+    return probe.returncode != 1
+
+
+@functools.lru_cache(maxsize=None)
+def package_list() -> tuple:
+    """The packages of the list, less the i386 ones on a kernel that runs no
+    i386 code: their maintainer scripts and triggers could not run, and
+    nothing would use them."""
     with open(PACKAGES, encoding='utf-8') as f:
-        return [line.split('#')[0].strip() for line in f if line.split('#')[0].strip()]
+        listed = [line.split('#')[0].strip() for line in f if line.split('#')[0].strip()]
+    if any(p.endswith(':i386') for p in listed) and not kernel_runs_i386():
+        return tuple(p for p in listed if not p.endswith(':i386'))
+    return tuple(listed)
 
 
 def wanted_stamp() -> str:
     """What the chroot is made from; a different one means it is stale."""
-    recipe = '\n'.join([RECIPE, RELEASE, MIRROR] + package_list())
+    recipe = '\n'.join((RECIPE, RELEASE, MIRROR) + package_list())
     return hashlib.sha256(recipe.encode()).hexdigest() + '\n'
 
 
@@ -106,7 +121,7 @@ def make(root: str) -> None:
     if any(p.endswith(':i386') for p in package_list()):
         in_new_root(root, ['dpkg', '--add-architecture', 'i386'])
     in_new_root(root, ['apt-get', '-q', 'update'])
-    in_new_root(root, ['apt-get', '-q', 'install', '-y', '--no-install-recommends'] + package_list())
+    in_new_root(root, ['apt-get', '-q', 'install', '-y', '--no-install-recommends', *package_list()])
     in_new_root(root, ['apt-get', 'clean'])
 
 
