@@ -50,11 +50,14 @@ PREFIX ?= /usr/local
 install: release
 	DESTDIR="$(DESTDIR)" cmake --install build/release --prefix "$(PREFIX)"
 
-# The Debian package and the Windows ZIP, in build/release. Configured for
-# packaging once the Windows programs are built: it checks they are there.
+# The Debian package, by dpkg-buildpackage from a copy of this tree, in
+# build/ (atcmd_*.deb, .buildinfo, .changes); the Windows ZIP in
+# build/release, whose tree is configured for packaging once the Windows
+# programs are built: it checks they are there.
 package: release win32 win64
 	cmake --preset release -DATCMD_PACKAGING=ON
 	cmake --build --preset release --target package
+	JOBS=$(JOBS) bash scripts/debian-package.sh build
 
 # Two clones of the last commit, each packaged, compare every shipped file
 # (`make test` rebuilds one Windows build and the packages only). Each clone's

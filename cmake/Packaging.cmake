@@ -1,26 +1,19 @@
-# `make package`: a Debian package of what `make install` installs, and a ZIP
-# for Windows with each architecture's atcmd.exe and atcmd-trace.exe. The two take different
-# install components; cmake/PackagingPerGenerator.cmake picks one for each.
-set(CPACK_GENERATOR DEB ZIP)
+# `make package`'s ZIP for Windows: each architecture's atcmd.exe and
+# atcmd-trace.exe, the batch examples, the Windows usage and the licences.
+# Only the `windows` install component goes in; the Linux install is the
+# Debian package's (debian/).
+set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME atcmd)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "send one AT command to a modem, verdict in the exit code")
-set(CPACK_PACKAGE_DESCRIPTION [[
-atcmd writes one AT command to a modem's serial port, or hands it to an
-MBIM port library, reads the answer line by line and ends with 1 when the
-expected answer came, -1 on a failure or an error line, -2 when the time
-limit ran out. It is meant for scripts.
-The package also holds modemsim, a fake modem on a pseudo-terminal, to try
-atcmd without hardware.]])
-set(CPACK_STRIP_FILES ON)
-set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/PackagingPerGenerator.cmake)
-# Member times in both archives (cmake/PackagingPerGenerator.cmake).
+set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL windows)
+set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
+set(CPACK_PACKAGE_FILE_NAME "${CPACK_PACKAGE_NAME}-${CPACK_PACKAGE_VERSION}-windows")
+set(CPACK_ARCHIVE_FILE_NAME "${CPACK_PACKAGE_FILE_NAME}")
+set(CPACK_COMPONENT_INCLUDE_TOPLEVEL_DIRECTORY ON)
+# Member times (cmake/PackagingTime.cmake, read when cpack runs).
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/PackagingTime.cmake)
 set(CPACK_ATCMD_SOURCE_DATE_EPOCH ${ATCMD_SOURCE_DATE_EPOCH})
-
-set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${ATCMD_MAINTAINER}")
-set(CPACK_DEBIAN_PACKAGE_SECTION comm)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 
 # The texts the ZIP ships, from files of their own, with Windows line ends:
 # the Windows usage (doc/windows/README.md as README.txt) and the licences,

@@ -6,7 +6,8 @@
 #                             and file: dependencies of the .deb; git: the last
 #                             commit's date, the build's time)
 #   install-deps.sh package   also the Windows cross compilers, x86 and x64
-#                             (make package, the Windows trees); no Wine
+#                             (make package, the Windows trees), and debhelper
+#                             (dpkg-buildpackage of debian/); no Wine
 #   install-deps.sh test      also what the tests use (debootstrap and the
 #                             archive's keys: the test chroot in which Wine
 #                             runs the Windows programs, tests/testroot, so
@@ -121,7 +122,7 @@ fi
 # One list per target; a target also gets the lists of those it builds on.
 native_packages=(cmake make g++ pkg-config libgtest-dev "$boost" python3 dpkg-dev file git)
 package_packages=(g++-mingw-w64-i686 binutils-mingw-w64-i686
-                  g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64)
+                  g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 debhelper)
 test_packages=(debootstrap debian-archive-keyring python3-pefile mandoc man-db lintian qemu-system-x86 busybox-static)
 coverage_packages=(gcovr)
 

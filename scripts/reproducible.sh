@@ -13,7 +13,8 @@ work=$(mktemp -d /tmp/atcmd-reproducible.XXXXXX)
 shipped=(build/release/bin/atcmd build/release/bin/modemsim
          build/win32/bin/atcmd.exe build/win32/bin/atcmd-trace.exe
          build/win64/bin/atcmd.exe build/win64/bin/atcmd-trace.exe
-         build/release/atcmd_*_amd64.deb build/release/atcmd-*-windows.zip)
+         build/atcmd_*_amd64.deb build/atcmd-dbgsym_*_amd64.deb
+         build/release/atcmd-*-windows.zip)
 
 for clone in "$work/first" "$work/second/at/another/depth"; do
     git clone -q "$repo" "$clone"

@@ -1,20 +1,25 @@
 #!/usr/bin/env python3
 """Checks what users get: the release tree installed into a temporary DESTDIR,
-its Debian package, the Windows ZIP, and the manual pages.
+the Debian package (source and binary, made by dpkg-buildpackage), the
+Windows ZIP, and the manual pages.
 
-  check_release.py install RELEASE_DIR
-  check_release.py deb     RELEASE_DIR
-  check_release.py zip     RELEASE_DIR WIN_FOLDER=EXE ...
-  check_release.py man     PAGE
-  check_release.py lintian RELEASE_DIR
-  check_release.py rebuild RELEASE_DIR WIN_BUILD=TREE OTHER_WIN_BUILD=TREE
+  check_release.py install     RELEASE_DIR
+  check_release.py package     RELEASE_DIR PACKAGE_DIR
+  check_release.py deb         PACKAGE_DIR
+  check_release.py lintian     PACKAGE_DIR
+  check_release.py autopkgtest PACKAGE_DIR
+  check_release.py zip         RELEASE_DIR WIN_FOLDER=EXE ...
+  check_release.py man         PAGE
+  check_release.py rebuild     RELEASE_DIR PACKAGE_DIR WIN_BUILD=TREE OTHER_WIN_BUILD=TREE
 
-The installed program and the packaged one each run one transaction against
-the installed fake modem. `rebuild` builds the release programs, the first
-Windows build's programs and both packages again, from a copy of the sources
-at another path, and compares them with the first trees' (the ZIP takes the
-other Windows build's programs from its first tree). Exit status: 0 passed,
-1 failed.
+`package` builds the Debian packages of the release tree's sources into
+PACKAGE_DIR, which the next three check; `autopkgtest` runs the package's
+own test in a throwaway test chroot. The installed program and the packaged
+one each run one transaction against the installed fake modem. `rebuild`
+builds the release programs, the first Windows build's programs and both
+packages again, from a copy of the sources at another path, and compares
+them with the first ones (the ZIP takes the other Windows build's programs
+from its first tree). Exit status: 0 passed, 1 failed, 77 skipped.
 """
 
 import filecmp
@@ -27,6 +32,13 @@ import tempfile
 import zipfile
 
 VERSION = '1.1.1.10'
+DEBIAN_VERSION = VERSION + '-1'
+SKIPPED = 77
+HERE = os.path.dirname(os.path.abspath(__file__))
+SOURCE = os.path.dirname(os.path.dirname(HERE))
+TESTROOT = os.path.join(SOURCE, 'tests', 'testroot', 'testroot.py')
+# What the Debian build is told: the tests ran in the release tree's layers.
+NOCHECK = {'DEB_BUILD_OPTIONS': 'nocheck'}
 INSTALLED = ['bin/atcmd', 'bin/modemsim', 'share/doc/atcmd/README.md',
              'share/doc/atcmd/changelog.gz', 'share/doc/atcmd/copyright',
              'share/man/man1/atcmd.1.gz', 'share/man/man1/modemsim.1.gz']
@@ -102,41 +114,56 @@ def check_install(release_dir: str, failures: Failures) -> None:
                 transaction_status(bin_dir, failures)
 
 
-def build_package(release_dir: str, generator: str, out_dir: str, failures: Failures) -> None:
-    command = ['cpack', '--config', os.path.join(release_dir, 'CPackConfig.cmake'),
-               '-G', generator, '-B', out_dir]
+def deb_path(package_dir: str) -> str:
+    return os.path.abspath(os.path.join(package_dir, 'atcmd_%s_amd64.deb' % DEBIAN_VERSION))
+
+
+def zip_path(out_dir: str) -> str:
+    return os.path.join(out_dir, 'atcmd-%s-windows.zip' % VERSION)
+
+
+def existing(path: str, failures: Failures) -> str:
+    """path, or '' (and a failure) when it is not there."""
+    if os.path.exists(path):
+        return path
+    failures.append('no %s; made: %s' % (path, sorted(os.listdir(os.path.dirname(path)))
+                                         if os.path.isdir(os.path.dirname(path)) else 'nothing'))
+    return ''
+
+
+def build_debian(source: str, package_dir: str, failures: Failures) -> None:
+    """The source and binary packages of source, made in package_dir."""
+    shutil.rmtree(package_dir, ignore_errors=True)
+    command = ['bash', os.path.join(source, 'scripts', 'debian-package.sh'), package_dir, '--source']
+    result = run(command, timeout=1200, env=dict(os.environ, JOBS='2', **NOCHECK))
+    failures.check(result.returncode == 0, '%s failed:\n%s%s' % (
+        ' '.join(command), result.stdout.decode()[-3000:], result.stderr.decode()[-3000:]))
+
+
+def made_zip(release_dir: str, out_dir: str, failures: Failures) -> str:
+    """The ZIP cpack made in out_dir, or '' (and a failure) when none."""
+    command = ['cpack', '--config', os.path.join(release_dir, 'CPackConfig.cmake'), '-B', out_dir]
     result = run(command)
     failures.check(result.returncode == 0, '%s failed:\n%s%s' % (
         ' '.join(command), result.stdout.decode(), result.stderr.decode()))
+    return existing(zip_path(out_dir), failures) if not failures else ''
 
 
-def package_path(out_dir: str, generator: str) -> str:
-    return os.path.join(out_dir, {'DEB': 'atcmd_%s_amd64.deb', 'ZIP': 'atcmd-%s-windows.zip'}[generator] % VERSION)
-
-
-def made_package(release_dir: str, generator: str, out_dir: str, failures: Failures) -> str:
-    """The package cpack made in out_dir, or '' (and a failure) when none."""
-    build_package(release_dir, generator, out_dir, failures)
-    path = package_path(out_dir, generator)
-    if failures or not os.path.exists(path):
-        failures.append('no %s; made: %s' % (os.path.basename(path), os.listdir(out_dir)))
-        return ''
-    return path
-
-
-def check_deb(release_dir: str, failures: Failures) -> None:
+def check_deb(package_dir: str, failures: Failures) -> None:
+    deb = existing(deb_path(package_dir), failures)
+    if not deb:
+        return
     with tempfile.TemporaryDirectory(prefix='atcmd-deb-') as out_dir:
-        deb = made_package(release_dir, 'DEB', out_dir, failures)
-        if not deb:
-            return
         listing = run(['dpkg-deb', '-c', deb], check=True).stdout.decode()
         packaged = sorted(line.split()[-1].lstrip('./') for line in listing.splitlines()
                           if not line.startswith('d'))
-        expected = sorted('usr/' + name for name in INSTALLED)
+        # What `make install` installs, the Debian changelog, lintian's note.
+        expected = sorted(['usr/' + name for name in INSTALLED] + [
+            'usr/share/doc/atcmd/changelog.Debian.gz', 'usr/share/lintian/overrides/atcmd'])
         failures.check(packaged == expected, 'the package holds %s, expected %s' % (packaged, expected))
         fields = {
             'Package': lambda v: v == 'atcmd',
-            'Version': lambda v: v == VERSION,
+            'Version': lambda v: v == DEBIAN_VERSION,
             'Architecture': lambda v: v == 'amd64',
             'Section': lambda v: v == 'comm',
             'Maintainer': lambda v: '@' in v,
@@ -155,12 +182,25 @@ def check_deb(release_dir: str, failures: Failures) -> None:
         bin_dir = os.path.join(root, 'usr', 'bin')
         check_release_program(os.path.join(bin_dir, 'atcmd'), failures)
         transaction_status(bin_dir, failures)
+        # The licence texts the ZIP ships, word for word.
+        with open(os.path.join(root, 'usr', 'share', 'doc', 'atcmd', 'copyright')) as f:
+            copyright = f.read()
+        for licence in ('LICENSE', 'doc/boost-license.txt'):
+            failures.check(copyright_body(os.path.join(SOURCE, licence)) in copyright,
+                           'the copyright file does not hold %s as it is' % licence)
+
+
+def copyright_body(path: str) -> str:
+    """A licence text as the body of a copyright file's field: each line
+    indented by one space, an empty line as " ."."""
+    with open(path) as f:
+        return '\n'.join(' ' + (line or '.') for line in f.read().rstrip('\n').split('\n'))
 
 
 def check_zip(release_dir: str, programs: list, failures: Failures) -> None:
     top = 'atcmd-%s-windows/' % VERSION
     with tempfile.TemporaryDirectory(prefix='atcmd-zip-') as out_dir:
-        path = made_package(release_dir, 'ZIP', out_dir, failures)
+        path = made_zip(release_dir, out_dir, failures)
         if not path:
             return
         with zipfile.ZipFile(path) as archive:
@@ -208,15 +248,33 @@ def check_man(page: str, failures: Failures) -> None:
                    'man --warnings:\n' + rendered.stderr.decode())
 
 
-def check_lintian(release_dir: str, failures: Failures) -> None:
-    with tempfile.TemporaryDirectory(prefix='atcmd-lintian-') as out_dir:
-        deb = made_package(release_dir, 'DEB', out_dir, failures)
-        if not deb:
-            return
-        result = run(['lintian', '--no-cfg', '--fail-on', 'error,warning', deb], timeout=300)
-        tags = [line for line in result.stdout.decode().splitlines() if line[:2] in ('E:', 'W:')]
-        failures.check(result.returncode == 0 and not tags, 'lintian (exit %d):\n%s' % (
-            result.returncode, (result.stdout + result.stderr).decode()))
+def check_lintian(package_dir: str, failures: Failures) -> None:
+    """The source and the binary package, through the .changes."""
+    changes = existing(os.path.join(package_dir, 'atcmd_%s_amd64.changes' % DEBIAN_VERSION), failures)
+    if not changes:
+        return
+    result = run(['lintian', '--no-cfg', '--fail-on', 'error,warning', changes], timeout=300)
+    tags = [line for line in result.stdout.decode().splitlines() if line[:2] in ('E:', 'W:')]
+    failures.check(result.returncode == 0 and not tags, 'lintian (exit %d):\n%s' % (
+        result.returncode, (result.stdout + result.stderr).decode()))
+
+
+def check_autopkgtest(package_dir: str, failures: Failures) -> int:
+    """The package's own test, against the package installed in a throwaway
+    copy of the test chroot; never on this machine."""
+    if not os.path.exists(TESTROOT):
+        print('SKIPPED: no test chroot (%s is missing): the autopkgtest runs only there' % TESTROOT)
+        return SKIPPED
+    deb = existing(deb_path(package_dir), failures)
+    tree = existing(os.path.join(package_dir, 'atcmd-' + VERSION), failures)
+    if not (deb and tree):
+        return 1
+    # A trailing slash: the unbuilt source tree, whose debian/tests it runs.
+    result = run([sys.executable, TESTROOT, 'run', '--throwaway', '--',
+                  'autopkgtest', deb, tree + '/', '--', 'null'], timeout=1200)
+    failures.check(result.returncode == 0, 'autopkgtest (exit %d):\n%s' % (
+        result.returncode, (result.stdout + result.stderr).decode()[-5000:]))
+    return 0
 
 
 def cache_value(tree: str, name: str) -> str:
@@ -227,9 +285,9 @@ def cache_value(tree: str, name: str) -> str:
     return ''
 
 
-def check_rebuild(release_dir: str, windows: list, failures: Failures) -> None:
+def check_rebuild(release_dir: str, package_dir: str, windows: list, failures: Failures) -> None:
     """The second trees build from a copy of the sources with the first trees'
-    time stamp and maintainer; everything they ship must be the same bytes."""
+    time stamp; everything they ship must be the same bytes."""
     (win_build, win_dir), (other_build, other_dir) = (w.split('=', 1) for w in windows)
     source = cache_value(release_dir, 'CMAKE_HOME_DIRECTORY')
     with open(os.path.join(release_dir, 'source-date-epoch')) as f:
@@ -239,8 +297,7 @@ def check_rebuild(release_dir: str, windows: list, failures: Failures) -> None:
         shutil.copytree(source, copy, ignore=shutil.ignore_patterns('build', '.git'))
         steps = [['cmake', '--preset', win_build],
                  ['cmake', '--build', '--preset', win_build, '-j2', '--target', 'atcmd', 'atcmd-trace'],
-                 ['cmake', '--preset', 'release', '-DATCMD_%s_DIR=%s' % (other_build, other_dir),
-                  '-DATCMD_MAINTAINER=' + cache_value(release_dir, 'ATCMD_MAINTAINER')],
+                 ['cmake', '--preset', 'release', '-DATCMD_%s_DIR=%s' % (other_build, other_dir)],
                  ['cmake', '--build', '--preset', 'release', '-j2', '--target', 'atcmd', 'modemsim']]
         for step in steps:
             result = run(step, timeout=900, cwd=copy, env=env)
@@ -254,11 +311,11 @@ def check_rebuild(release_dir: str, windows: list, failures: Failures) -> None:
                  for name in ('atcmd', 'modemsim')]
         pairs += [(os.path.join(win_dir, 'bin', name), os.path.join(second_win, 'bin', name))
                   for name in ('atcmd.exe', 'atcmd-trace.exe')]
-        for generator in ('DEB', 'ZIP'):
-            first_out, second_out = os.path.join(work, 'first'), os.path.join(work, 'second')
-            first = made_package(release_dir, generator, first_out, failures)
-            second = made_package(second_release, generator, second_out, failures)
-            pairs.append((first, second))
+        second_packages = os.path.join(work, 'packages')
+        build_debian(copy, second_packages, failures)
+        pairs.append((existing(deb_path(package_dir), failures), existing(deb_path(second_packages), failures)))
+        pairs.append((made_zip(release_dir, os.path.join(work, 'first'), failures),
+                      made_zip(second_release, os.path.join(work, 'second'), failures)))
         for first, second in pairs:
             failures.check(first and second and filecmp.cmp(first, second, shallow=False),
                            '%s and %s differ' % (first, second))
@@ -272,16 +329,21 @@ def main() -> int:
     failures = Failures()
     checks = {
         'install': lambda: check_install(target, failures),
+        'package': lambda: build_debian(cache_value(target, 'CMAKE_HOME_DIRECTORY'), extra[0], failures),
         'deb': lambda: check_deb(target, failures),
+        'lintian': lambda: check_lintian(target, failures),
+        'autopkgtest': lambda: check_autopkgtest(target, failures),
         'zip': lambda: check_zip(target, extra, failures),
         'man': lambda: check_man(target, failures),
-        'lintian': lambda: check_lintian(target, failures),
-        'rebuild': lambda: check_rebuild(target, extra, failures),
+        'rebuild': lambda: check_rebuild(target, extra[0], extra[1:], failures),
     }
+    status = 0
     if not os.path.exists(target):
-        failures.append('%s does not exist: `make test` builds the release tree first' % target)
+        failures.append('%s does not exist: `make test` builds the release tree and the package first' % target)
     else:
-        checks[what]()
+        status = checks[what]() or 0
+    if status == SKIPPED and not failures:
+        return SKIPPED
     for failure in failures:
         print('FAIL:', failure)
     print('%s %s: %s' % (what, target, 'failed' if failures else 'passed'))
