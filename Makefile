@@ -67,10 +67,10 @@ reproducible: deps-native
 
 # The tests run the Windows programs, the release program and the
 # ThreadSanitizer build too, so all five trees come first.
-# The test chroot (tests/testroot) is made, or found current, first: minutes
+# The test chroot (scripts/testroot) is made, or found current, first: minutes
 # on the first run, which no test's time limit should have to hold.
 test: native release tsan win32 win64
-	python3 tests/testroot/testroot.py build
+	python3 scripts/testroot/testroot.py build
 	python3 scripts/run-tests.py --preset native -j $(JOBS)
 
 # Start-up, CPU time, flood throughput and peak memory against the fake

@@ -10,7 +10,7 @@
 #                             (dpkg-buildpackage of debian/); no Wine
 #   install-deps.sh test      also what the tests use (debootstrap and the
 #                             archive's keys: the test chroot in which Wine
-#                             runs the Windows programs, tests/testroot, so
+#                             runs the Windows programs, scripts/testroot, so
 #                             that this machine gets no Wine and no foreign
 #                             architecture; python3-pefile: the .exe checks;
 #                             mandoc and man-db: the man page checks;

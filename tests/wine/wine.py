@@ -2,7 +2,7 @@
 """Running the Windows builds under Wine: which Wine, whether it can start a
 program here, its prefix, COM ports, debug output. Shared by every runner
 that starts atcmd.exe under Wine. Wine runs in the test chroot
-(tests/testroot), at the same paths as outside it.
+(scripts/testroot), at the same paths as outside it.
 
     wine.py --wine wine32|wine64 --wine-prefix DIR
                                     creates the prefix and starts its server
@@ -77,10 +77,10 @@ def trace_text(stderr: bytes) -> str:
 
 # The source tree: the kernel probe, the test chroot.
 SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-sys.path.insert(0, os.path.join(SOURCE_DIR, 'tests', 'testroot'))
+sys.path.insert(0, os.path.join(SOURCE_DIR, 'scripts', 'testroot'))
 import testroot  # noqa: E402
 
-# Wine runs in the test chroot (tests/testroot), never from the host. Debian's
+# Wine runs in the test chroot (scripts/testroot), never from the host. Debian's
 # `wine` picks the 32-bit loader whenever wine32 is installed, and some
 # kernels run no 32-bit code at all, so each kind names its own loader and
 # server instead of going through /usr/bin/wine, and the 32-bit one runs only

@@ -1,5 +1,5 @@
 #!/bin/sh
-# Run by tests/testroot/testroot.py as root in a new, private mount
+# Run by scripts/testroot/testroot.py as root in a new, private mount
 # namespace: mounts what a command in the test chroot needs and runs it
 # there, in the folder this was started in. Every mount ends with the
 # namespace.
