@@ -19,7 +19,7 @@ one each run one transaction against the installed fake modem. `rebuild`
 builds the release programs, the first Windows build's programs and both
 packages again, from a copy of the sources at another path, and compares
 them with the first ones (the ZIP takes the other Windows build's programs
-from its first tree). Exit status: 0 passed, 1 failed, 77 skipped.
+from its first tree). Exit status: 0 passed, 1 failed.
 """
 
 import filecmp
@@ -33,7 +33,6 @@ import zipfile
 
 VERSION = '1.1.1.10'
 DEBIAN_VERSION = VERSION + '-1'
-SKIPPED = 77
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.dirname(os.path.dirname(HERE))
 TESTROOT = os.path.join(SOURCE, 'scripts', 'testroot', 'testroot.py')
@@ -259,19 +258,18 @@ def check_lintian(package_dir: str, failures: Failures) -> None:
         result.returncode, (result.stdout + result.stderr).decode()))
 
 
-def check_autopkgtest(package_dir: str, failures: Failures) -> int:
+def check_autopkgtest(package_dir: str, failures: Failures) -> None:
     """The package's own test, against the package installed in a throwaway
     copy of the test chroot; never on this machine."""
     deb = existing(deb_path(package_dir), failures)
     tree = existing(os.path.join(package_dir, 'atcmd-' + VERSION), failures)
     if not (deb and tree):
-        return 1
+        return
     # A trailing slash: the unbuilt source tree, whose debian/tests it runs.
     result = run([sys.executable, TESTROOT, 'run', '--throwaway', '--',
                   'autopkgtest', deb, tree + '/', '--', 'null'], timeout=1200)
     failures.check(result.returncode == 0, 'autopkgtest (exit %d):\n%s' % (
         result.returncode, (result.stdout + result.stderr).decode()[-5000:]))
-    return 0
 
 
 def cache_value(tree: str, name: str) -> str:
@@ -334,13 +332,10 @@ def main() -> int:
         'man': lambda: check_man(target, failures),
         'rebuild': lambda: check_rebuild(target, extra[0], extra[1:], failures),
     }
-    status = 0
     if not os.path.exists(target):
         failures.append('%s does not exist: `make test` builds the release tree and the package first' % target)
     else:
-        status = checks[what]() or 0
-    if status == SKIPPED and not failures:
-        return SKIPPED
+        checks[what]()
     for failure in failures:
         print('FAIL:', failure)
     print('%s %s: %s' % (what, target, 'failed' if failures else 'passed'))
