@@ -5,7 +5,7 @@
 #include "answer_output.h"
 #include "deadline.h"
 #include "handle_guard.h"
-#include "port_holders.h"
+#include "system_ports.h"
 #include "read_completion.h"
 #include "response_recognition.h"
 #include "trace.h"

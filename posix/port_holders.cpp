@@ -1,7 +1,7 @@
 // OtherPortHolders: a look through /proc for the processes that have the
 // port's device open. Processes of other users cannot be looked into
 // without privileges; they are passed over.
-#include "port_holders.h"
+#include "system_ports.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "port_holders.h"
+#include "system_ports.h"
 #include "win32.h"
 
 namespace fake {
