@@ -141,8 +141,12 @@ bool ExpectedResponse::FoundIn(std::string_view line, size_t &from, bool mayGrow
         boost::cmatch &what = pattern_->what;
         if (!pattern_->resumes)
             from = 0;
+        // A resumed search may find what a search from the line's start
+        // does not (resumable_search.cpp): its match counts once that
+        // search finds it too. A match ends the run, so that costs one
+        // search a run, and one a scan where the library errs.
         if (boost::regex_search(begin + from, end, what, pattern_->regex, boost::match_extra, begin))
-            return true;
+            return from == 0 || boost::regex_search(begin, end, what, pattern_->regex, boost::match_extra);
         if (!pattern_->resumes)
             return false;
         if (!mayGrow) {

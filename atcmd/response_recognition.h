@@ -65,8 +65,9 @@ public:
     // match, when the line `mayGrow`, `from` moves on to where a match could
     // still begin once more text arrives. An expression whose search cannot
     // resume (SearchCanResume) is searched in the whole line, `from` kept at
-    // 0. A search beyond the regex library's limits is traced and is no
-    // match.
+    // 0; a match found past the line's start counts only once a search of
+    // the whole line finds one too. A search beyond the regex library's
+    // limits is traced and is no match.
     bool FoundIn(std::string_view line, size_t &from, bool mayGrow) const;
 
 private:

@@ -5,29 +5,38 @@
 // looked past the end, so more text cannot change it, provided every
 // construct of the expression either consumes a character (which fails at
 // the end), or is an assertion that fails there when more text could make
-// it hold (^ $ \A \z \Z \` \' \b \B \< \> and positive look-arounds: more
+// it hold (^ $ \A \z \Z \` \' \b \B \< \> and positive look-ahead: more
 // text can only undo one that held, which prunes what failed anyway).
+// Then a resumed search misses no match. It may find one that a search
+// from the line's start does not: that search skips the positions that
+// the library's map of where a match can start leaves out, and the map is
+// wrong (`^\Z.` on "ab\f\f": the map leaves out the second \f), which the
+// first position of a search is not checked against. So such a match is
+// confirmed from the line's start (ExpectedResponse::FoundIn).
 // Everything else is searched from the line's start:
-// - \G holds where the search starts, which a resumed search moves;
+// - look-behind tests the text before the position: after a repeat that
+//   stopped at the end it fails there, and the library reports no partial
+//   match (`\s*?ab?(?<=b)` on "aa" misses the match in "aab");
 // - negative look-arounds and conditionals turn a test that held at the
 //   end into a failure that match_partial does not report;
-// - \X: the library's idea of where a match can start is wrong for it
-//   (`\<\X\>` finds "C" in ",C" from the C, not from the line's start);
-// - atomic groups, possessive quantifiers and backtracking verbs throw away
-//   the backtracking out of a repeat that stopped at the end, which is
-//   where the library reports a partial match;
-// - back-references, recursion, subroutine calls, \K, \R, \C, \N and any
-//   construct not named above: nothing says they are sound.
+// - an option setting past the expression's start, \G, \X, atomic groups,
+//   possessive quantifiers, backtracking verbs, back-references,
+//   recursion, subroutine calls, \K, \R, \C, \N and any construct not
+//   named above: nothing proves them sound.
 // The expression is read as syntax throughout, sets, quoted text and
 // comments too, so that text the library takes literally can only make the
-// answer false; an escape is read as a pair of characters (\cX as three)
-// everywhere, so that the reading never runs past the end of such text.
+// answer false; an escape is read as a pair of characters (\cX as three,
+// \p \P \x with braces that hold letters and digits only) everywhere, so
+// that the reading never runs past the end of such text.
 
 namespace {
 
 // Escaped letters and digits that keep the search resumable: classes,
 // characters, quoting and the assertions named above.
 const std::string_view kSoundEscapes = "dDwWsShHvVlLuUtnrfaexcpP0bBAzZQE";
+
+// Escapes whose argument may stand in braces.
+const std::string_view kBracedEscapes = "pPx";
 
 // Option letters of (?imsx-imsx) and (?imsx-imsx:...).
 const std::string_view kOptionLetters = "imsx-";
@@ -41,8 +50,9 @@ bool IsLetterOrDigit(char c)
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
 }
 
-// True when the group that "(?" opens, `rest` following, is sound.
-bool SoundGroup(std::string_view rest)
+// True when the group that "(?" opens, `rest` following, is sound; an
+// option setting only when it opens the expression (`leading`).
+bool SoundGroup(std::string_view rest, bool leading)
 {
     if (rest.empty())
         return false;
@@ -52,15 +62,16 @@ bool SoundGroup(std::string_view rest)
     case '#':   // comment
     case '\'':  // named capture
         return true;
-    case '<':  // positive look-behind or named capture, not (?<!
-        return rest.size() > 1 && rest[1] != '!';
+    case '<':  // named capture, not (?<= or (?<!
+        return rest.size() > 1 && rest[1] != '=' && rest[1] != '!';
     case 'P':  // (?P<name>...), not (?P=name) or (?P>name)
         return rest.size() > 1 && rest[1] == '<';
     default:
         break;
     }
     size_t letters = rest.find_first_not_of(kOptionLetters);
-    return letters != 0 && letters != std::string_view::npos && (rest[letters] == ')' || rest[letters] == ':');
+    return leading && letters != 0 && letters != std::string_view::npos &&
+           (rest[letters] == ')' || rest[letters] == ':');
 }
 
 // Where the escape whose letter is at `at` ends (its last character), or
@@ -72,7 +83,15 @@ size_t SoundEscapeEnd(std::string_view expression, size_t at)
         return std::string_view::npos;
     if (escaped == 'c')
         return at + 1;  // \cX: X names the control character, whatever it is
-    return at;
+    if (kBracedEscapes.find(escaped) == std::string_view::npos || expression.substr(at + 1, 1) != "{")
+        return at;
+    // \p{L}, \x{41}: the closing brace is no repeat's. Only letters and
+    // digits are skipped, so the reading cannot run past the end of quoted
+    // text or a comment.
+    size_t end = at + 2;
+    while (end < expression.size() && IsLetterOrDigit(expression[end]))
+        ++end;
+    return end < expression.size() && expression[end] == '}' ? end : at;
 }
 
 }  // namespace
@@ -89,7 +108,7 @@ bool SearchCanResume(std::string_view expression)
             if (at == std::string_view::npos)
                 return false;
         } else if (c == '(') {
-            if (!next.empty() && (next[0] == '*' || (next[0] == '?' && !SoundGroup(next.substr(1)))))
+            if (!next.empty() && (next[0] == '*' || (next[0] == '?' && !SoundGroup(next.substr(1), at == 0))))
                 return false;  // a verb, or an unsound group
         } else if (c == '*' || c == '+' || c == '?' || c == '}') {
             size_t after = next.find_first_not_of(kSpace);
