@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Installs only the Debian packages that are missing for one make target.
 # Works as root on a fresh Debian 12 or 13 machine, and through sudo otherwise.
-#   install-deps.sh native    what the Linux build and its packages need (make
-#                             demo, make install, the release tree; dpkg-dev
-#                             and file: dependencies of the .deb; git: the last
-#                             commit's date, the build's time)
+#   install-deps.sh native    debian/control's build dependencies, through
+#                             `apt-get build-dep` (with build-essential: make
+#                             demo, make install, the release tree, the .deb);
+#                             file: the .deb's checks; git: the last commit's
+#                             date, the build's time
 #   install-deps.sh package   also the Windows cross compilers, x86 and x64
-#                             (make package, the Windows trees), and debhelper
-#                             (dpkg-buildpackage of debian/); no Wine
+#                             (make package, the Windows trees); no Wine
 #   install-deps.sh test      also what the tests use (debootstrap and the
 #                             archive's keys: the test chroot in which Wine
 #                             runs the Windows programs, scripts/testroot, so
@@ -26,10 +26,7 @@
 set -euo pipefail
 
 target=${1:-native}
-
-# Boost.Regex in its standalone, header-only mode needs 1.76; Debian's
-# unversioned package is older on Debian 12, so a versioned one is taken.
-boost_minimum=1.76
+top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 # A concurrent apt or dpkg (another install, unattended upgrades) is waited
 # for, up to ten minutes, instead of failing at once. English messages, so
@@ -47,15 +44,6 @@ indent() { sed 's/^/    /' >&2; }
 # What apt says about an install it refused: from the unmet dependencies or
 # its first error on.
 apt_account() { sed -n '/unmet dependencies\|^E: /,$p'; }
-
-# The newest libboost-regexX.Y-dev the archive offers with X.Y >= the minimum.
-newest_boost_regex() {
-    apt-cache pkgnames libboost-regex |
-        sed -n 's/^libboost-regex\([0-9]*\)\.\([0-9]*\)-dev$/\1 \2/p' |
-        awk -v min="$boost_minimum" 'BEGIN { split(min, m, ".") }
-             $1 > m[1] || ($1 == m[1] && $2 >= m[2])' |
-        sort -n -k1,1 -k2,2 | tail -n 1 | sed 's/^\(.*\) \(.*\)$/libboost-regex\1.\2-dev/'
-}
 
 # apt-get update. Lists it cannot fetch are a warning that names them: apt
 # keeps the copies it had, or has none, and the install below says which
@@ -86,14 +74,14 @@ update_lists() {
     rm -f "$log"
 }
 
-# apt-get install of the packages given. On failure, $apt_reason holds apt's
-# account of it (the unmet dependencies, its errors).
+# apt-get with the arguments given (an install, a build-dep), non-interactive,
+# without recommends. On failure, $apt_reason holds apt's account of it (the
+# unmet dependencies, its errors).
 apt_reason=
-apt_install() {
+apt_run() {
     local log status=0
     log=$(mktemp)
-    as_root "${apt_get[@]}" install -y --no-install-recommends "$@" 2>&1 | tee "$log" ||
-        status=$?
+    as_root "${apt_get[@]}" "$@" -y --no-install-recommends 2>&1 | tee "$log" || status=$?
     apt_reason=$(apt_account <"$log")
     rm -f "$log"
     return "$status"
@@ -108,21 +96,21 @@ case "$target" in
     *) say "unknown target '$target' (native, package, test or coverage)"; exit 2 ;;
 esac
 
-boost=$(newest_boost_regex)
-if [ -z "$boost" ]; then
-    # A fresh machine may not have read the archive's package lists yet.
-    update_lists
-    boost=$(newest_boost_regex)
-fi
-if [ -z "$boost" ]; then
-    say "the archive offers no libboost-regexX.Y-dev with X.Y >= $boost_minimum"
-    exit 1
-fi
+# The build dependencies are debian/control's, and only there: every target
+# builds the program, and `apt-get build-dep` of this tree installs them with
+# build-essential (dpkg-buildpackage refuses to start without it).
+# dpkg-checkbuilddeps, dpkg-buildpackage's own check, says whether any is
+# missing; without dpkg-dev, which build-essential brings, they all are.
+build_deps_missing() {
+    ! command -v dpkg-checkbuilddeps >/dev/null ||
+        ! dpkg-checkbuilddeps "$top/debian/control" >/dev/null 2>&1
+}
 
-# One list per target; a target also gets the lists of those it builds on.
-native_packages=(cmake make g++ pkg-config libgtest-dev "$boost" python3 dpkg-dev file git)
+# What a target needs beyond them, one list per target; a target also gets
+# the lists of those it builds on.
+native_packages=(file git)
 package_packages=(g++-mingw-w64-i686 binutils-mingw-w64-i686
-                  g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 debhelper)
+                  g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64)
 test_packages=(debootstrap debian-archive-keyring python3-pefile mandoc man-db lintian qemu-system-x86 busybox-static)
 coverage_packages=(gcovr)
 
@@ -137,12 +125,25 @@ missing=()
 for pkg in "${want[@]}"; do
     installed "$pkg" || missing+=("$pkg")
 done
+build_deps=0
+build_deps_missing && build_deps=1
+[ ${#missing[@]} -eq 0 ] && [ "$build_deps" -eq 0 ] && exit 0
+
+update_lists
+
+if [ "$build_deps" -eq 1 ]; then
+    echo "installing the build dependencies debian/control names"
+    if ! apt_run build-dep "$top/"; then
+        say "apt-get build-dep failed; these build dependencies stay unmet:"
+        (dpkg-checkbuilddeps "$top/debian/control" 2>&1 || true) | indent
+        [ -n "$apt_reason" ] && indent <<<"$apt_reason"
+        exit 1
+    fi
+fi
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 echo "installing: ${missing[*]}"
-update_lists
-
-if ! apt_install "${missing[@]}"; then
+if ! apt_run install "${missing[@]}"; then
     # Which of them apt cannot install, each with its reason; when none
     # alone is refused (a download or dpkg failed), apt's account of the
     # whole install.
