@@ -9,14 +9,14 @@
 // text can only undo one that held, which prunes what failed anyway).
 // Then a resumed search misses no match. It may find one that a search
 // from the line's start does not: that search skips the positions that
-// the library's map of where a match can start leaves out, and the map is
-// wrong (`^\Z.` on "ab\f\f": the map leaves out the second \f), which the
-// first position of a search is not checked against. So such a match is
-// confirmed from the line's start (ExpectedResponse::FoundIn).
+// the library's map of where a match can start leaves out, a search's
+// first position is not checked against it, and the map can be wrong
+// (`^\Z.` in "ab\f\f" matches the second \f, which the map leaves out).
+// So such a match is confirmed from the line's start (ExpectedResponse::FoundIn).
 // Everything else is searched from the line's start:
 // - look-behind tests the text before the position: after a repeat that
-//   stopped at the end it fails there, and the library reports no partial
-//   match (`\s*?ab?(?<=b)` on "aa" misses the match in "aab");
+//   stopped at the end of the text it fails short of the end, which the
+//   library does not report (`\s*?ab?(?<=b)` on "aa" misses "aab");
 // - negative look-arounds and conditionals turn a test that held at the
 //   end into a failure that match_partial does not report;
 // - an option setting past the expression's start, \G, \X, atomic groups,
