@@ -34,6 +34,7 @@ GADGETS = [
     # option on an interface it sends no control request to (NCTRL(0)).
     Gadget('nctrl', 0x1bc7, 0x1200, ['gser'], 0),
     Gadget('option', *OPTION, ['ffs'], 0, 'accept'),
+    Gadget('stall', *OPTION, ['ffs'], 0, 'stall'),
     # With a status endpoint: DCD and DSR at open; DCD alone; DCD, and DSR
     # 1 s later.
     Gadget('status', *OPTION, ['ffs'], 0, 'accept,status,3@0'),

@@ -118,9 +118,9 @@ ATI_ANSWER = b'ATI\r\r\nModemSim\r\nMS-100\r\nRevision: MS100_01.002\r\n\r\nOK\r
 USB_WWAN = [
     # qcserial reads no status endpoint; option sends an NCTRL interface no
     # control request. Three runs in a row, each far from the 5 s write limit.
-    ('gobi', GuestRow(Scenario('ati_three_runs', ATI, 1, answer=ATI_ANSWER, received=b'ATI\r\n',
+    ('gobi', GuestRow(Scenario('ati_three_runs', ATI, 1, answer=ATI_ANSWER, received=b'ATI\r\n' * 3,
                                elapsed=(0.0, 1.5)), repeat=3)),
-    ('nctrl', GuestRow(Scenario('ati_three_runs', ATI, 1, answer=ATI_ANSWER, received=b'ATI\r\n',
+    ('nctrl', GuestRow(Scenario('ati_three_runs', ATI, 1, answer=ATI_ANSWER, received=b'ATI\r\n' * 3,
                                 elapsed=(0.0, 1.5)), repeat=3)),
     # option's usual path: DTR and RTS raised at open (0x0003), no status endpoint.
     ('option', GuestRow(Scenario('dtr_and_rts_raised', AT + ['/resp', 'OK', '/timeout', '3000'], 1,
@@ -136,6 +136,11 @@ USB_WWAN = [
     ('late', GuestRow(Scenario(
         'dsr_one_second_after_open', AT + ['/resp', 'OK', '/timeout', '3000'], 1, received=b'AT\r\n',
         traces=['write at command succeeded.\n', 'AtCommand() return 1\n'], elapsed=(0.9, 3.0)))),
+    # A modem that stalls the DTR/RTS request: the settings fail at once
+    # with the driver's error, and nothing is written.
+    ('stall', GuestRow(Scenario(
+        'control_request_stalled', AT + ['/resp', 'OK', '/timeout', '3000'], -1, received=b'',
+        traces=['set COMM DCB failed, error: 32', 'AtCommand() return -1\n'], elapsed=(0.0, 1.0)))),
     # A frozen modem (its side open, never read, the link full): the run ends
     # at its write limit, with no closing wait.
     ('option', GuestRow(Scenario(
