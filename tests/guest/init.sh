@@ -18,7 +18,7 @@ done
 mount -t configfs configfs /sys/kernel/config
 mkdir -p /out
 gadgets=/sys/kernel/config/usb_gadget
-gadget=$gadgets/acm
+acm=$gadgets/acm  # the one the reset rows unplug
 
 # Waits up to 10 s for a file.
 await() {
@@ -78,11 +78,11 @@ now() { read -r seconds rest < /proc/uptime; echo "$seconds"; }
 
 # Plugs the ACM modem in again and waits until its port is there.
 plug() {
-    echo dummy_udc.0 > $gadget/UDC
+    echo dummy_udc.0 > $acm/UDC
     await /dev/ttyACM2
 }
 unplug() {
-    echo > $gadget/UDC 2>/dev/null
+    echo > $acm/UDC 2>/dev/null
     waited=0
     while [ -e /dev/ttyACM0 ] && [ $waited -lt 200 ]; do sleep 0.05; waited=$((waited + 1)); done
 }
