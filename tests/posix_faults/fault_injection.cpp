@@ -61,6 +61,26 @@ bool Held(int ms)
     return nanosleep(&hold, nullptr) == 0;
 }
 
+// The call as `fault` changes it: made for real when there is none; the
+// fault's own result; or held and made, in the order the fault says.
+template <class Call> auto Made(const Fault *fault, Call real) -> decltype(real())
+{
+    if (fault == nullptr)
+        return real();
+    if (fault->heldFirstMs > 0) {
+        if (!Held(fault->heldFirstMs)) {
+            errno = EINTR;
+            return -1;
+        }
+        return real();
+    }
+    if (fault->holdMs == 0)
+        return fault->result;
+    auto result = real();
+    Held(fault->holdMs);
+    return result;
+}
+
 }  // namespace
 
 InjectedFault::InjectedFault(SystemCall call, int error) : fault_(FreeSlot())
@@ -179,21 +199,7 @@ ssize_t __wrap_read(int fd, void *buffer, size_t count)
 
 ssize_t __wrap_write(int fd, const void *buffer, size_t count)
 {
-    Fault *fault = Hit(SystemCall::Write, fd);
-    if (fault == nullptr)
-        return __real_write(fd, buffer, count);
-    if (fault->heldFirstMs > 0) {
-        if (!Held(fault->heldFirstMs)) {
-            errno = EINTR;
-            return -1;
-        }
-        return __real_write(fd, buffer, count);
-    }
-    if (fault->holdMs == 0)
-        return fault->result;
-    ssize_t written = __real_write(fd, buffer, count);
-    Held(fault->holdMs);
-    return written;
+    return Made(Hit(SystemCall::Write, fd), [&] { return __real_write(fd, buffer, count); });
 }
 
 ssize_t __wrap_readlink(const char *path, char *buffer, size_t size)
@@ -204,23 +210,13 @@ ssize_t __wrap_readlink(const char *path, char *buffer, size_t size)
 
 ssize_t __wrap_readlinkat(int dir, const char *path, char *buffer, size_t size)
 {
-    Fault *fault = Hit(SystemCall::Readlink, dir);
-    if (fault == nullptr || fault->holdMs == 0)
-        return fault ? fault->result : __real_readlinkat(dir, path, buffer, size);
-    ssize_t length = __real_readlinkat(dir, path, buffer, size);
-    Held(fault->holdMs);
-    return length;
+    return Made(Hit(SystemCall::Readlink, dir), [&] { return __real_readlinkat(dir, path, buffer, size); });
 }
 
 // A held stat sleeps as one on a hung NFS or FUSE mount does.
 int __wrap_fstatat(int dir, const char *path, struct stat *status, int flags)
 {
-    Fault *fault = Hit(SystemCall::Stat, dir);
-    if (fault == nullptr || fault->holdMs == 0)
-        return fault ? fault->result : __real_fstatat(dir, path, status, flags);
-    int result = __real_fstatat(dir, path, status, flags);
-    Held(fault->holdMs);
-    return result;
+    return Made(Hit(SystemCall::Stat, dir), [&] { return __real_fstatat(dir, path, status, flags); });
 }
 
 // A held close sleeps as tty_wait_until_sent does: interruptibly.
