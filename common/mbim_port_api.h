@@ -41,17 +41,12 @@
 // The program bounds none of these calls: a call that blocks holds the run.
 #pragma once
 
+// MBIM_API, MBIM_CALL: the platform's export and calling convention.
+#include "mbim_linkage.h"
+
 // The figures of the calls above.
 const unsigned kMbimPollPauseMs = 500;          // between two MBIMPort_GetResponse
 const unsigned kMbimResponseBufferSize = 1024;  // the buffer MBIMPort_GetResponse fills
-
-#if defined(_WIN32)
-#define MBIM_API __declspec(dllexport)
-#define MBIM_CALL __cdecl
-#else
-#define MBIM_API __attribute__((visibility("default")))
-#define MBIM_CALL
-#endif
 
 extern "C" {
 // The entry points' types, for the program that looks them up.

@@ -11,7 +11,12 @@ struct PortHolder {
     char name[16];  // its command name, NUL-terminated
 };
 
+// How long the look for other holders may take: a run that failed asks
+// after its time limit, and must not outlive it by more than a moment.
+const DWORD kPortHoldersLookMs = 250;
+
 // The other processes that have `portName` open: up to `capacity` of them
 // in `holders`; returns how many there are. It looks through the system's
-// open files, so only a run that failed asks.
+// open files, so only a run that failed asks. It never waits on a file it
+// finds, and ends within kPortHoldersLookMs, naming those found by then.
 DWORD OtherPortHolders(LPCSTR portName, PortHolder *holders, DWORD capacity);

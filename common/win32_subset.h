@@ -27,12 +27,8 @@ typedef DWORD *LPDWORD;
 typedef void *HMODULE;
 typedef void (*FARPROC)();
 
-#ifndef TRUE
 #define TRUE 1
-#endif
-#ifndef FALSE
 #define FALSE 0
-#endif
 
 // The C calling convention; the platform's only one here.
 #define WINAPIV

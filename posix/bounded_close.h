@@ -5,8 +5,8 @@
 // interrupted, and again as often until it returns.
 const long kCloseBoundMs = 100;
 
-// Once, before the first port opens: the handler of the signal that
-// interrupts a close, for the rest of the process.
+// Once, by the process's set-up, before any port opens: the handler of the
+// signal that interrupts a close, for the rest of the process.
 void PrepareBoundedClose();
 
 // Closes `fd` once. A USB serial driver holds close() up to its

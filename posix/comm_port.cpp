@@ -1,6 +1,5 @@
-// A comm port's life and settings: its making, its release at the last
-// reference, the time-outs; its I/O is in overlapped_io.cpp, its line
-// settings in comm_state.cpp.
+// A comm port's life: its making, its release at the last reference; its
+// I/O is in overlapped_io.cpp, its line settings in comm_state.cpp.
 #include <unistd.h>
 
 #include "comm_port.h"
@@ -23,18 +22,6 @@ CommPort::~CommPort()
     else
         close(fd_);
     close(wake_);
-}
-
-COMMTIMEOUTS CommPort::timeouts()
-{
-    std::lock_guard<std::mutex> hold(settings_);
-    return timeouts_;
-}
-
-void CommPort::SetTimeouts(const COMMTIMEOUTS &timeouts)
-{
-    std::lock_guard<std::mutex> hold(settings_);
-    timeouts_ = timeouts;
 }
 
 std::shared_ptr<CommPort> ReferenceTerminal(HANDLE handle)

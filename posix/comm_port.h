@@ -54,8 +54,16 @@ public:
     int fd() const { return fd_; }
     bool terminal() const { return settingsAtOpen_.has_value(); }
 
-    COMMTIMEOUTS timeouts();
-    void SetTimeouts(const COMMTIMEOUTS &timeouts);
+    COMMTIMEOUTS timeouts()
+    {
+        std::lock_guard<std::mutex> hold(settings_);
+        return timeouts_;
+    }
+    void SetTimeouts(const COMMTIMEOUTS &timeouts)
+    {
+        std::lock_guard<std::mutex> hold(settings_);
+        timeouts_ = timeouts;
+    }
     std::atomic<bool> outxDsrFlow{false};  // hold output while DSR is low
 
     // ReadFile / WriteFile: record the request; FALSE with ERROR_IO_PENDING.

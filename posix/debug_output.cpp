@@ -7,10 +7,11 @@
 // pipe takes whole or not at all), and go out in one write: where the
 // thread that traced them is about to block (so a wait that finds its
 // event set, or a read whose bytes are there, writes nothing), when the
-// next text would not fit, and on every way out. Standard error is looked at (one fstat) at each write,
-// so a moved standard error is followed. Its own file is never made
-// non-blocking (O_NONBLOCK would change it for the shell that shares it),
-// so each kind of file is written in its own way, each without waiting:
+// next text would not fit, and on every way out. Standard error is looked
+// at (one fstat) at each write, so a moved standard error is followed. Its
+// own file is never made non-blocking (O_NONBLOCK would change it for the
+// shell that shares it), so each kind of file is written in its own way,
+// each without waiting:
 //
 //   standard error is           the gathered texts are
 //   closed, or the null device  not written: nobody can take them
@@ -27,7 +28,7 @@
 
 #include <atomic>
 #include <climits>
-#include <cstdlib>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
@@ -37,9 +38,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-#include "port_restore.h"
 #include "retry_on_interrupt.h"
-#include "std_streams.h"
 #include "win32_subset.h"
 
 namespace {
@@ -58,23 +57,28 @@ struct Channel {
     int own;  // the non-blocking description of Route::OwnDescription, or -1
 };
 
-enum Use { kIdle, kGathering, kWriting };
+// The gather's word: 0 while nobody has the gather; kHad while a thread
+// has it, with the stop signal that came meanwhile above it, for that
+// thread to raise again as it lets go (debug_output.h).
+const int kHad = 1;
 
-// The gathered texts, taken by one thread at a time. A plain atomic in
-// place of a mutex, so that a stop signal's handler can look at it.
+int HadWithSignal(int signalNumber)
+{
+    return kHad | signalNumber << 1;
+}
+
 struct Gather {
-    std::atomic<int> use;
-    std::atomic<size_t> size;      // bytes of whole texts in `bytes`
-    std::atomic<unsigned> writes;  // counts the writes of gathered texts
+    std::atomic<int> word;
+    size_t size;  // bytes of whole texts in `bytes`, for the thread that has the gather
     char bytes[PIPE_BUF];
     Channel channel;
 };
 
-Gather theGather{{kIdle}, {0}, {1}, {}, {false, false, Route::Nowhere, 0, 0, -1}};
+Gather theGather{{0}, 0, {}, {false, false, Route::Nowhere, 0, 0, -1}};
 
-// The count of writes when this thread last gathered a text: while it is
-// still the count, some of this thread's texts wait.
-thread_local unsigned gatheredBeforeWrite = 0;
+// Whether this thread traced texts since it last wrote the gather; another
+// thread may have written them meanwhile, and it then finds the gather empty.
+thread_local bool tracedSinceWrite = false;
 
 Route RouteFor(const struct stat &status)
 {
@@ -148,16 +152,14 @@ size_t WriteWithoutWaiting(const Channel &channel, const char *bytes, size_t cou
 }
 
 // Writes what is gathered, in one write, and empties the gather. With the
-// gather taken. Async-signal-safe.
+// gather had. Async-signal-safe.
 void WriteTaken(Gather &gather)
 {
-    size_t size = gather.size.load(std::memory_order_relaxed);
-    if (size == 0)
+    if (gather.size == 0)
         return;
     Look(gather.channel);
-    WriteWithoutWaiting(gather.channel, gather.bytes, size);
-    gather.size.store(0, std::memory_order_relaxed);
-    gather.writes.fetch_add(1, std::memory_order_relaxed);
+    WriteWithoutWaiting(gather.channel, gather.bytes, gather.size);
+    gather.size = 0;
 }
 
 // A text longer than the gather holds: in pieces of what a pipe takes
@@ -174,104 +176,95 @@ void WriteLong(Gather &gather, const char *text, size_t length)
     }
 }
 
-// The gather taken for `use` while this lives. The other thread holds it
-// only for a copy or one write that never waits.
-class Taken {
+// Lets the gather go; a stop signal that came while it was had is raised
+// again, now that its handler finds the texts whole. Async-signal-safe.
+void LetGo(Gather &gather)
+{
+    int word = gather.word.exchange(0, std::memory_order_release);
+    if (word != kHad)
+        raise(word >> 1);
+}
+
+// The gather, had by this thread while this lives. The other thread has it
+// only for a copy or writes that never wait.
+class Had {
 public:
-    Taken(Gather &gather, int use) : gather_(gather)
+    explicit Had(Gather &gather) : gather_(gather)
     {
-        int idle = kIdle;
-        while (!gather_.use.compare_exchange_weak(idle, use, std::memory_order_acquire)) {
-            idle = kIdle;
+        int nobody = 0;
+        while (!gather_.word.compare_exchange_strong(nobody, kHad, std::memory_order_acquire)) {
+            nobody = 0;
             sched_yield();
         }
     }
-    ~Taken() { gather_.use.store(kIdle, std::memory_order_release); }
-    Taken(const Taken &) = delete;
-    Taken &operator=(const Taken &) = delete;
-
-    // Marks a write inside a gathering, for a stop signal's handler.
-    void Writing(bool writing) { gather_.use.store(writing ? kWriting : kGathering, std::memory_order_relaxed); }
+    ~Had() { LetGo(gather_); }
+    Had(const Had &) = delete;
+    Had &operator=(const Had &) = delete;
 
 private:
     Gather &gather_;
 };
 
-// Once per process: broken pipes fail writes instead of killing, and every
-// way out writes what is gathered.
-bool Prepare()
-{
-    IgnoreBrokenPipe();
-    CatchStopSignals();
-    atexit(WriteGatheredTexts);
-    return true;
-}
-
 }  // namespace
 
 void OutputDebugStringA(LPCSTR text)
 {
-    static const bool prepared = Prepare();
-    (void)prepared;
     size_t length = text == nullptr ? 0 : strlen(text);
     if (length == 0)
         return;
     Gather &gather = theGather;
-    Taken taken(gather, kGathering);
+    Had had(gather);
     // Whether standard error is open is seen at the first text, which comes
     // before the program opens a file of its own that could take fd 2.
     if (!gather.channel.looked)
         Look(gather.channel);
-    size_t size = gather.size.load(std::memory_order_relaxed);
-    if (size + length > sizeof gather.bytes) {
-        taken.Writing(true);
+    if (gather.size + length > sizeof gather.bytes) {
         WriteTaken(gather);
-        if (length > sizeof gather.bytes)
+        if (length > sizeof gather.bytes) {
             WriteLong(gather, text, length);
-        taken.Writing(false);
-        if (length > sizeof gather.bytes)
             return;
-        size = 0;
+        }
     }
-    memcpy(gather.bytes + size, text, length);
-    // Released: a stop signal's handler that finds the gather taken writes
-    // the texts up to here, and only whole ones.
-    gather.size.store(size + length, std::memory_order_release);
-    gatheredBeforeWrite = gather.writes.load(std::memory_order_relaxed);
+    memcpy(gather.bytes + gather.size, text, length);
+    gather.size += length;
+    tracedSinceWrite = true;
 }
 
 bool HoldsGatheredTexts()
 {
-    return gatheredBeforeWrite == theGather.writes.load(std::memory_order_relaxed);
+    return tracedSinceWrite;
 }
 
 void WriteGatheredTextsBeforeWait()
 {
-    Gather &gather = theGather;
-    if (!HoldsGatheredTexts())
-        return;  // this thread's texts went out with a write since
-    Taken taken(gather, kWriting);
-    if (gatheredBeforeWrite == gather.writes.load(std::memory_order_relaxed))
-        WriteTaken(gather);
+    if (!tracedSinceWrite)
+        return;  // texts only other threads traced wait for their waits
+    Had had(theGather);
+    WriteTaken(theGather);
+    tracedSinceWrite = false;
 }
 
 void WriteGatheredTexts()
 {
-    Taken taken(theGather, kWriting);
+    Had had(theGather);
     WriteTaken(theGather);
 }
 
-void WriteGatheredTextsOnSignal()
+bool WriteGatheredTextsOnSignal(int signalNumber)
 {
     Gather &gather = theGather;
-    int idle = kIdle;
-    if (gather.use.compare_exchange_strong(idle, kWriting, std::memory_order_acquire)) {
-        WriteTaken(gather);
-        gather.use.store(kIdle, std::memory_order_release);
-        return;
+    int word = gather.word.load(std::memory_order_acquire);
+    for (;;) {
+        if (word == 0) {
+            if (gather.word.compare_exchange_strong(word, kHad, std::memory_order_acquire))
+                break;
+        } else if (word != kHad) {
+            return false;  // a stop signal waits for that thread already
+        } else if (gather.word.compare_exchange_strong(word, HadWithSignal(signalNumber))) {
+            return false;
+        }
     }
-    // Taken by a thread copying a text in (perhaps the one this handler
-    // interrupted): the whole texts before it stay as they are.
-    if (idle == kGathering)
-        WriteWithoutWaiting(gather.channel, gather.bytes, gather.size.load(std::memory_order_acquire));
+    WriteTaken(gather);
+    LetGo(gather);
+    return true;
 }

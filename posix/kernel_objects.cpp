@@ -90,6 +90,13 @@ BOOL CloseHandle(HANDLE h)
     return TRUE;
 }
 
+// Each object waits in its own way (an event drives its request's I/O).
+DWORD WaitForSingleObject(HANDLE h, DWORD milliseconds)
+{
+    std::shared_ptr<KernelObject> object = ReferenceObject(h);
+    return object == nullptr ? WAIT_FAILED : object->Wait(milliseconds);
+}
+
 DWORD GetFileType(HANDLE h)
 {
     std::shared_ptr<KernelObject> object = ReferenceObject(h);

@@ -1,8 +1,20 @@
 // OtherPortHolders: a look through /proc for the processes that have the
-// port's device open. Processes of other users cannot be looked into
-// without privileges; they are passed over.
+// port open.
+//
+// It never touches the files it finds. Each open file is known by its
+// /proc/PID/fd link, and only the link's text is read (readlink), which
+// opens, stats and waits on nothing behind it. A stat would follow the link
+// into the file's own file system, and a hung NFS or FUSE mount holds that
+// without limit (lsof's -b). So a holder is found by the port's path as the
+// kernel names it, symbolic links resolved (/dev/serial/by-id/... is
+// /dev/ttyUSB0); one that reached the device through another node (a
+// container's own /dev) is not named.
+//
+// Processes of other users cannot be looked into without privileges; they
+// are passed over. The look ends at its bound, with the holders found so far.
 #include "system_ports.h"
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +25,7 @@
 #include <unistd.h>
 
 #include "fd_guard.h"
+#include "monotonic_clock.h"
 
 namespace {
 
@@ -29,8 +42,20 @@ pid_t ProcessOf(const char *entryName)
     return end != entryName && *end == '\0' && pid > 0 ? static_cast<pid_t>(pid) : 0;
 }
 
-// Whether one of `pid`'s open files is the character device `device`.
-bool HasOpen(pid_t pid, dev_t device)
+// Whether the link `name` in the folder `links` reads `target`.
+bool LinkReads(DIR *links, const char *name, const char *target)
+{
+    char text[PATH_MAX];
+    ssize_t length = readlinkat(dirfd(links), name, text, sizeof text - 1);
+    if (length < 0)
+        return false;
+    text[length] = '\0';
+    return strcmp(text, target) == 0;
+}
+
+// Whether one of `pid`'s open files is `port`, as far as the look gets
+// before the monotonic time `end`.
+bool HasOpen(pid_t pid, const char *port, uint64_t end)
 {
     char path[64];
     snprintf(path, sizeof path, "/proc/%d/fd", static_cast<int>(pid));
@@ -38,9 +63,9 @@ bool HasOpen(pid_t pid, dev_t device)
     if (files == nullptr)
         return false;
     while (const dirent *entry = readdir(files.get())) {
-        struct stat file;
-        if (entry->d_name[0] != '.' && fstatat(dirfd(files.get()), entry->d_name, &file, 0) == 0 &&
-            S_ISCHR(file.st_mode) && file.st_rdev == device)
+        if (MonotonicMs() >= end)
+            return false;
+        if (entry->d_name[0] != '.' && LinkReads(files.get(), entry->d_name, port))
             return true;
     }
     return false;
@@ -63,8 +88,11 @@ void NameOf(pid_t pid, char (&name)[16])
 
 DWORD OtherPortHolders(LPCSTR portName, PortHolder *holders, DWORD capacity)
 {
+    const uint64_t end = MonotonicMs() + kPortHoldersLookMs;
+    // The port's own node: the run has opened it (or tried) already.
     struct stat port;
-    if (stat(portName, &port) != 0 || !S_ISCHR(port.st_mode))
+    char kernelName[PATH_MAX];
+    if (stat(portName, &port) != 0 || !S_ISCHR(port.st_mode) || realpath(portName, kernelName) == nullptr)
         return 0;
     DirGuard processes(opendir("/proc"));
     if (processes == nullptr)
@@ -72,8 +100,10 @@ DWORD OtherPortHolders(LPCSTR portName, PortHolder *holders, DWORD capacity)
     const pid_t self = getpid();
     DWORD found = 0;
     while (const dirent *entry = readdir(processes.get())) {
+        if (MonotonicMs() >= end)
+            break;
         pid_t pid = ProcessOf(entry->d_name);
-        if (pid == 0 || pid == self || !HasOpen(pid, port.st_rdev))
+        if (pid == 0 || pid == self || !HasOpen(pid, kernelName, end))
             continue;
         if (found < capacity) {
             holders[found].processId = static_cast<DWORD>(pid);

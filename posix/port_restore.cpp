@@ -1,14 +1,12 @@
 #include "port_restore.h"
 
 #include <atomic>
-#include <csignal>
-#include <cstring>
 #include <ctime>
 #include <sys/ioctl.h>
 
 #include "bounded_close.h"
-#include "debug_output.h"
 #include "output_queue.h"
+#include "stop_signals.h"
 
 namespace {
 
@@ -30,8 +28,6 @@ struct RememberedPort {
 
 RememberedPort remembered[4];
 
-const int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-
 // Async-signal-safe: system calls only. Only output still queued in the
 // driver is discarded (a pty queues none: what it took has left). Echo is
 // never put back: a USB tty or UART starts with it on, and serial drivers
@@ -52,8 +48,9 @@ void PutBackAndClose(int fd, const termios &settingsAtOpen)
 }
 
 // Another thread has the entry: the way out waits for it, as its close is
-// bounded (the stop signals are blocked on a thread that releases a port,
-// so that is never this one), and gives up after a few bounds.
+// bounded, and gives up after a few bounds. Never this thread: every thread
+// blocks the stop signals while it has an entry busy (filling it in, or
+// releasing its port), so a stop signal's handler cannot run in between.
 void AwaitRelease(const RememberedPort &port)
 {
     const timespec pause{0, 5000000L};
@@ -61,72 +58,24 @@ void AwaitRelease(const RememberedPort &port)
         nanosleep(&pause, nullptr);
 }
 
-// Puts every remembered port back and closes it, writes the gathered
-// traces, then lets the signal end the process as it would have without us.
-void OnStopSignal(int signalNumber)
-{
-    ReleaseRememberedPorts();
-    WriteGatheredTextsOnSignal();
-    signal(signalNumber, SIG_DFL);
-    raise(signalNumber);  // delivered once this handler returns
-}
-
-// The stop signals, blocked on this thread while it releases a port, so
-// that none ends the process between the entry's claim and the close.
-class StopSignalsHeld {
-public:
-    StopSignalsHeld()
-    {
-        sigset_t stops;
-        sigemptyset(&stops);
-        for (int signalNumber : kStopSignals)
-            sigaddset(&stops, signalNumber);
-        pthread_sigmask(SIG_BLOCK, &stops, &mask_);
-    }
-    ~StopSignalsHeld() { pthread_sigmask(SIG_SETMASK, &mask_, nullptr); }
-    StopSignalsHeld(const StopSignalsHeld &) = delete;
-    StopSignalsHeld &operator=(const StopSignalsHeld &) = delete;
-
-private:
-    sigset_t mask_;
-};
-
 }  // namespace
-
-void CatchStopSignals()
-{
-    static std::atomic<bool> installed{false};
-    if (installed.exchange(true))
-        return;
-    PrepareBoundedClose();
-    for (int signalNumber : kStopSignals) {
-        struct sigaction previous;
-        if (sigaction(signalNumber, nullptr, &previous) != 0 || previous.sa_handler == SIG_IGN)
-            continue;
-        struct sigaction action;
-        memset(&action, 0, sizeof action);
-        action.sa_handler = OnStopSignal;
-        sigfillset(&action.sa_mask);
-        sigaction(signalNumber, &action, nullptr);
-    }
-}
 
 void ReleaseRememberedPorts()
 {
+    StopSignalsHeld stops;  // for ExitProcess: a stop signal's handler has them blocked already
     for (RememberedPort &port : remembered) {
+        AwaitRelease(port);  // an entry being filled in is then held
         int held = kHeld;
         if (port.state.compare_exchange_strong(held, kBusy)) {
             PutBackAndClose(port.fd, port.settingsAtOpen);
             port.state = kReleasedOnExit;
-        } else if (held == kBusy) {
-            AwaitRelease(port);
         }
     }
 }
 
 int RememberPort(int fd, const termios &settingsAtOpen)
 {
-    CatchStopSignals();
+    StopSignalsHeld stops;
     for (int i = 0; i < static_cast<int>(sizeof remembered / sizeof remembered[0]); ++i) {
         RememberedPort &port = remembered[i];
         int free = kFree;
@@ -143,7 +92,7 @@ int RememberPort(int fd, const termios &settingsAtOpen)
 
 void ReleasePort(int remembered, int fd, const termios &settingsAtOpen)
 {
-    StopSignalsHeld held;
+    StopSignalsHeld stops;
     if (remembered < 0) {
         PutBackAndClose(fd, settingsAtOpen);
         return;

@@ -1,16 +1,10 @@
 // Leaves a terminal as it was found when the program lets go of it, echo
 // excepted (it stays off), and closes it without waiting on the driver: at
-// its close, at ExitProcess, and when SIGINT, SIGTERM, SIGHUP or SIGQUIT
-// ends the process.
+// its close, at ExitProcess, and when a stop signal ends the process
+// (process_setup.cpp).
 #pragma once
 
 #include <termios.h>
-
-// From now on SIGINT, SIGTERM, SIGHUP and SIGQUIT put every remembered port
-// back and close it, and write the gathered traces, before the process
-// ends; a port's close can be interrupted. Once, at the first port or
-// trace; a signal the caller ignores (nohup) stays ignored.
-void CatchStopSignals();
 
 // Notes the terminal settings found at open; from now on a stop signal
 // puts the port back and closes it before the process ends. The number to

@@ -1,7 +1,6 @@
 #include "std_streams.h"
 
 #include <cerrno>
-#include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,12 +8,6 @@
 #include "debug_output.h"
 #include "failure.h"
 #include "retry_on_interrupt.h"
-
-void IgnoreBrokenPipe()
-{
-    static const bool ignored = signal(SIGPIPE, SIG_IGN) != SIG_ERR;
-    (void)ignored;
-}
 
 // Standard output when the process has one; NULL, as for a Windows program
 // started without one, when fd 1 is closed.
@@ -45,7 +38,6 @@ BOOL StandardOutput::Write(LPCVOID buffer, DWORD count, LPDWORD done, LPOVERLAPP
 {
     if (ov != nullptr)
         return Fail(ERROR_INVALID_PARAMETER);
-    IgnoreBrokenPipe();
     // A file on disk takes the bytes at once; anything else may hold the write.
     if (HoldsGatheredTexts() && FileType() != FILE_TYPE_DISK)
         WriteGatheredTextsBeforeWait();

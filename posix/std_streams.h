@@ -1,5 +1,5 @@
-// Standard output as a plain handle, and the broken-pipe rule of both
-// standard streams.
+// Standard output as a plain handle. A reader that is gone fails a write
+// with EPIPE (SIGPIPE is ignored from the process's start: process_setup.cpp).
 #pragma once
 
 #include "kernel_objects.h"
@@ -20,7 +20,3 @@ public:
 private:
     const int fd_;
 };
-
-// A reader that is gone makes a write fail with EPIPE instead of killing
-// the process, as on Windows. Once per process.
-void IgnoreBrokenPipe();

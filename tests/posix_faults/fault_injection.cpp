@@ -1,9 +1,12 @@
 #include "fault_injection.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
+#include <new>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <termios.h>
 #include <ctime>
@@ -18,7 +21,8 @@ struct Fault {
     int result = -1;            // -1: fail with error
     int times = -1;             // -1: no end
     int holdMs = 0;             // made for real, then held this long
-    int hits = 0;
+    int heldFirstMs = 0;        // held this long, then made
+    std::atomic<int> hits{0};   // read by a test's other thread
 };
 
 namespace {
@@ -49,11 +53,39 @@ Fault &FreeSlot()
     abort();
 }
 
+// Sleeps `ms`, as a call that waits in the kernel; false when a signal
+// handler ended the sleep first.
+bool Held(int ms)
+{
+    timespec hold{ms / 1000, (ms % 1000) * 1000000L};
+    return nanosleep(&hold, nullptr) == 0;
+}
+
+// The call as `fault` changes it: made for real when there is none; the
+// fault's own result; or held and made, in the order the fault says.
+template <class Call> auto Made(const Fault *fault, Call real) -> decltype(real())
+{
+    if (fault == nullptr)
+        return real();
+    if (fault->heldFirstMs > 0) {
+        if (!Held(fault->heldFirstMs)) {
+            errno = EINTR;
+            return -1;
+        }
+        return real();
+    }
+    if (fault->holdMs == 0)
+        return fault->result;
+    auto result = real();
+    Held(fault->holdMs);
+    return result;
+}
+
 }  // namespace
 
 InjectedFault::InjectedFault(SystemCall call, int error) : fault_(FreeSlot())
 {
-    fault_ = Fault();
+    new (&fault_) Fault();  // as declared: an atomic cannot be assigned
     fault_.armed = true;
     fault_.call = call;
     fault_.error = error;
@@ -89,6 +121,12 @@ InjectedFault &InjectedFault::Holding(int ms)
     return *this;
 }
 
+InjectedFault &InjectedFault::HeldFirst(int ms)
+{
+    fault_.heldFirstMs = ms;
+    return *this;
+}
+
 InjectedFault::~InjectedFault()
 {
     fault_.armed = false;
@@ -109,6 +147,8 @@ int __real_poll(pollfd *fds, nfds_t count, int timeout);
 ssize_t __real_read(int fd, void *buffer, size_t count);
 ssize_t __real_write(int fd, const void *buffer, size_t count);
 ssize_t __real_readlink(const char *path, char *buffer, size_t size);
+ssize_t __real_readlinkat(int dir, const char *path, char *buffer, size_t size);
+int __real_fstatat(int dir, const char *path, struct stat *status, int flags);
 int __real_close(int fd);
 
 int __wrap_tcgetattr(int fd, termios *settings)
@@ -159,14 +199,24 @@ ssize_t __wrap_read(int fd, void *buffer, size_t count)
 
 ssize_t __wrap_write(int fd, const void *buffer, size_t count)
 {
-    Fault *fault = Hit(SystemCall::Write, fd);
-    return fault ? fault->result : __real_write(fd, buffer, count);
+    return Made(Hit(SystemCall::Write, fd), [&] { return __real_write(fd, buffer, count); });
 }
 
 ssize_t __wrap_readlink(const char *path, char *buffer, size_t size)
 {
     Fault *fault = Hit(SystemCall::Readlink, -1);
     return fault ? fault->result : __real_readlink(path, buffer, size);
+}
+
+ssize_t __wrap_readlinkat(int dir, const char *path, char *buffer, size_t size)
+{
+    return Made(Hit(SystemCall::Readlink, dir), [&] { return __real_readlinkat(dir, path, buffer, size); });
+}
+
+// A held stat sleeps as one on a hung NFS or FUSE mount does.
+int __wrap_fstatat(int dir, const char *path, struct stat *status, int flags)
+{
+    return Made(Hit(SystemCall::Stat, dir), [&] { return __real_fstatat(dir, path, status, flags); });
 }
 
 // A held close sleeps as tty_wait_until_sent does: interruptibly.
@@ -176,8 +226,7 @@ int __wrap_close(int fd)
     if (fault == nullptr || fault->holdMs == 0)
         return fault ? fault->result : __real_close(fd);
     __real_close(fd);
-    timespec hold{fault->holdMs / 1000, (fault->holdMs % 1000) * 1000000L};
-    return nanosleep(&hold, nullptr);
+    return Held(fault->holdMs) ? 0 : -1;
 }
 
 }  // extern "C"

@@ -4,7 +4,9 @@
 // the call on unchanged.
 #pragma once
 
-enum class SystemCall { Tcgetattr, Tcsetattr, Tcflush, Ioctl, Poll, Read, Write, Readlink, Close };
+// Readlink: readlink and readlinkat. Stat: fstatat, which follows a link
+// to the file behind it.
+enum class SystemCall { Tcgetattr, Tcsetattr, Tcflush, Ioctl, Poll, Read, Write, Readlink, Stat, Close };
 
 struct Fault;
 
@@ -24,7 +26,12 @@ public:
     InjectedFault &Succeeding(int result);
     // Made for real, then held as a driver's closing wait holds a close:
     // `ms`, or until a signal handler runs on the calling thread (EINTR).
+    // A write or stat then reports what the real call did.
     InjectedFault &Holding(int ms);
+    // A write held `ms` before it is made, as one that waits for room; a
+    // signal handler on the calling thread ends the hold, and the write
+    // then fails with EINTR, having written nothing.
+    InjectedFault &HeldFirst(int ms);
 
     // How many calls it has changed so far.
     int Hits() const;

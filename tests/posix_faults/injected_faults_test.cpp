@@ -7,14 +7,19 @@
 #include <fcntl.h>
 #include <functional>
 #include <gtest/gtest.h>
+#include <optional>
 #include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <thread>
+#include <unistd.h>
 
 #include "comm_port.h"
 #include "fault_injection.h"
+#include "fd_guard.h"
 #include "port_restore.h"
 #include "port_fixtures.h"
+#include "system_ports.h"
 
 namespace {
 
@@ -216,16 +221,140 @@ TEST(WriteFaults, QueuedOutput)
     }
 }
 
-TEST(DebugOutputFaults, InterruptedWriteGoesOn)
+// Where a stop signal comes while the gathered texts are being written.
+enum class StopSignal { None, OnTheWritingThread, OnAnotherThread };
+
+struct GatheredWriteCase {
+    const char *name;
+    std::function<void(InjectedFault &)> write;  // what the write to standard error does
+    StopSignal signal;
+};
+
+// The texts traced before a stop signal go out whole, each once, however
+// the signal meets their write, and the signal still ends the process.
+TEST(DebugOutputFaults, TextsGoOutOnceWholeWhateverMeetsTheirWrite)
 {
-    testing::internal::CaptureStderr();
-    {
-        InjectedFault interrupted(SystemCall::Write, EINTR);
-        interrupted.Times(1);
-        OutputDebugStringA("start to read serial port\n");
-        Sleep(1);  // it goes out before the wait
+    const GatheredWriteCase cases[] = {
+        {"interrupted before any byte went: the write goes on",
+         [](InjectedFault &write) { write.Times(1); }, StopSignal::None},
+        {"a stop signal while the write waits, before its bytes go",
+         [](InjectedFault &write) { write.HeldFirst(5000).Times(1); }, StopSignal::OnTheWritingThread},
+        {"a stop signal after the bytes went, before the write returns",
+         [](InjectedFault &write) { write.Holding(5000).Times(1); }, StopSignal::OnTheWritingThread},
+        {"a stop signal on another thread while this one writes",
+         [](InjectedFault &write) { write.HeldFirst(300).Times(1); }, StopSignal::OnAnotherThread},
+    };
+    const std::string texts = "start to read serial port\nwait return 0\n";
+    for (const GatheredWriteCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        FdGuard file(fileno(tmpfile()));
+        pid_t child = fork();
+        if (child == 0) {
+            dup2(file.get(), STDERR_FILENO);
+            InjectedFault write(SystemCall::Write, EINTR);
+            write.OnFd(STDERR_FILENO);
+            c.write(write);
+            OutputDebugStringA("start to read serial port\n");
+            OutputDebugStringA("wait return 0\n");
+            pthread_t writing = pthread_self();
+            std::thread signaller([&] {
+                while (c.signal != StopSignal::None && write.Hits() == 0)
+                    usleep(1000);
+                usleep(20000);  // inside the held write by now
+                if (c.signal == StopSignal::OnTheWritingThread)
+                    pthread_kill(writing, SIGTERM);
+                else if (c.signal == StopSignal::OnAnotherThread)
+                    raise(SIGTERM);
+            });
+            Sleep(1);  // the texts go out before the wait
+            signaller.join();
+            _exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        bool ended = c.signal == StopSignal::None ? WIFEXITED(status) && WEXITSTATUS(status) == 0
+                                                  : WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM;
+        EXPECT_TRUE(ended) << status;
+        std::string written(2 * texts.size(), '\0');
+        ssize_t size = pread(file.get(), &written[0], written.size(), 0);
+        written.resize(size < 0 ? 0 : static_cast<size_t>(size));
+        EXPECT_EQ(written, texts);
     }
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "start to read serial port\n");
+}
+
+// Another program that has the port open (a terminal program left
+// running), with many open files; it lets go when the test ends.
+class OtherHolder {
+public:
+    explicit OtherHolder(const char *port)
+    {
+        int ready[2];
+        if (pipe(ready) != 0 || pipe(release_) != 0)
+            return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            close(release_[1]);
+            int fd = open(port, O_RDWR | O_NOCTTY);
+            for (int i = 0; i < 60; ++i)
+                dup(fd);
+            (void)!::write(ready[1], "r", 1);
+            char byte;
+            (void)!::read(release_[0], &byte, 1);
+            _exit(0);
+        }
+        char byte;
+        (void)!::read(ready[0], &byte, 1);
+        close(ready[0]);
+        close(ready[1]);
+    }
+    ~OtherHolder()
+    {
+        close(release_[1]);
+        close(release_[0]);
+        waitpid(pid_, nullptr, 0);
+    }
+    pid_t pid() const { return pid_; }
+
+private:
+    int release_[2] = {-1, -1};
+    pid_t pid_ = -1;
+};
+
+struct HolderLookCase {
+    const char *name;
+    SystemCall call;
+    int holdMs;  // each call held this long; 0: none
+    bool named;  // the holder is still found
+};
+
+// The look for a port's other holders never waits on the files it finds
+// (a stat follows each /proc link into the file's own file system), and
+// ends within its bound however slowly /proc answers.
+TEST(PortHolderFaults, LookEndsWithinItsBound)
+{
+    const HolderLookCase cases[] = {
+        {"nothing held", SystemCall::Stat, 0, true},
+        {"a stat of a found file held, as a hung NFS or FUSE mount holds it", SystemCall::Stat, 5000, true},
+        {"every link read slowly", SystemCall::Readlink, 20, false},
+    };
+    PtyPair pty;
+    OtherHolder holder(pty.SlaveName());
+    ASSERT_GT(holder.pid(), 0);
+    for (const HolderLookCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::optional<InjectedFault> held;
+        if (c.holdMs > 0)
+            held.emplace(c.call, 0).Holding(c.holdMs);
+        PortHolder holders[8];
+        auto start = std::chrono::steady_clock::now();
+        DWORD count = OtherPortHolders(pty.SlaveName(), holders, 8);
+        auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_LT(took, std::chrono::milliseconds(kPortHoldersLookMs + 500));
+        bool named = false;
+        for (DWORD i = 0; i < count && i < 8; ++i)
+            named = named || holders[i].processId == static_cast<DWORD>(holder.pid());
+        EXPECT_TRUE(named || !c.named);
+    }
 }
 
 struct ReleaseCase {

@@ -1,11 +1,11 @@
-// Events and the wait on them; a wait on the event of a pending comm
-// request is where that request makes progress.
-#include <cerrno>
+// Events: set, reset and waited for from any thread; a wait on the event
+// of a pending comm request is where that request makes progress.
+#include "event.h"
 
+#include <cerrno>
 #include <chrono>
 
 #include "debug_output.h"
-#include "event.h"
 #include "failure.h"
 #include "monotonic_clock.h"
 #include "threads.h"
@@ -111,10 +111,4 @@ BOOL SetEvent(HANDLE h)
 BOOL ResetEvent(HANDLE h)
 {
     return ActOn<Event>(h, [](Event &event) { event.Reset(); });
-}
-
-DWORD WaitForSingleObject(HANDLE h, DWORD milliseconds)
-{
-    std::shared_ptr<KernelObject> object = ReferenceObject(h);
-    return object == nullptr ? WAIT_FAILED : object->Wait(milliseconds);
 }
