@@ -7,6 +7,7 @@
 
 #include "at_result.h"
 #include "deadline.h"
+#include "serial_transport.h"
 #include "system_ports.h"
 
 // How long all of them together may take: the write limit, `timeout`,

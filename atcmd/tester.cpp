@@ -5,7 +5,7 @@
 #include <limits>
 
 #include "mbim_transport.h"
-#include "port_list.h"
+#include "list_ports.h"
 #include "serial_transport.h"
 #include "trace.h"
 

@@ -1,4 +1,4 @@
-#include "port_list.h"
+#include "list_ports.h"
 
 #include <algorithm>
 #include <cctype>
