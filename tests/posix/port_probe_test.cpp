@@ -95,6 +95,26 @@ TEST(ProbePorts, EachPortItsOwnVerdictOnItsOwnThread)
     EXPECT_EQ(texts.find(console.SlaveName()), std::string::npos) << texts;
 }
 
+// A transaction still running at the bound counts as the time limit's, and
+// the run is told so that it ends the process, not the transaction.
+TEST(ProbePorts, PastTheBoundIsTheTimeLimits)
+{
+    PtyPair silent;
+    ASSERT_TRUE(silent.HoldSlave()) << silent.Error();
+    const DWORD kTimeout = 400;
+    FdGuard traces(fileno(tmpfile()));
+    ProbeOutcome outcome;
+    {
+        Redirected redirected(STDERR_FILENO, traces.get());
+        outcome = ProbePorts({{silent.SlaveName(), "", "", true}}, "AT\r\n", "OK", kTimeout,
+                             Deadline(GetTickCount(), kTimeout / 4));
+        Sleep(kTimeout + kProbeGraceMs);  // its transaction ends meanwhile, and lets go of the pty
+        WriteGatheredTexts();
+    }
+    EXPECT_EQ(outcome.verdicts, std::vector<AtResult>{kAtTimeout});
+    EXPECT_TRUE(outcome.overran);
+}
+
 struct BoundRow {
     DWORD timeout;
     DWORD bound;
