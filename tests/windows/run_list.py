@@ -69,8 +69,8 @@ def as_port_argument(com: str) -> str:
 
 def expected_lines(values) -> str:
     """The lines /list gives for SERIALCOMM's entries, SetupAPI having none."""
-    lines = sorted((as_port_argument(com), device) for device, com in values if re.match(r'COM\d+$', com))
-    lines.sort(key=lambda line: natural_key(line[0]))
+    lines = sorted(((as_port_argument(com), device) for device, com in values if re.match(r'COM\d+$', com)),
+                   key=lambda line: natural_key(line[0]))
     return ''.join('%s\t-\t%s\tSERIALCOMM\n' % line for line in lines)
 
 
