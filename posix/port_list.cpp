@@ -5,6 +5,7 @@
 // are sysfs attributes anyway.
 #include "port_list.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -162,6 +163,13 @@ std::string DescriptionOf(const std::string &device, const std::string &driver)
     return strings.empty() ? driver : strings;
 }
 
+// The tty's node: sysfs spells a "/" in a device name as "!".
+std::string DeviceNode(std::string name)
+{
+    std::replace(name.begin(), name.end(), '!', '/');
+    return "/dev/" + name;
+}
+
 }  // namespace
 
 std::vector<SystemSerialPort> ListTtyPorts(const SystemRoots &roots)
@@ -182,7 +190,7 @@ std::vector<SystemSerialPort> ListTtyPorts(const SystemRoots &roots)
             continue;
         std::string driver = LinkTarget(device + "/driver");
         bool reserved = consoles.count(name) > 0 || controlling.count(DeviceNumberOf(tty)) > 0;
-        ports.push_back({"/dev/" + name, DescriptionOf(device, driver), IdentityOf(tty, device, driver), !reserved});
+        ports.push_back({DeviceNode(name), DescriptionOf(device, driver), IdentityOf(tty, device, driver), !reserved});
     }
     return ports;
 }

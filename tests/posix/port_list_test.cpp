@@ -91,6 +91,9 @@ TEST(ListTtyPorts, EveryTtyWithHardwareNamedByDriverAndInterface)
     sys.Link("/sys/devices/platform/serial8250/driver", "/sys/bus/platform/drivers/serial8250");
     sys.Tty("ttyS3", "/devices/platform/serial8250", "4:67");
     sys.File("/sys/devices/platform/serial8250/tty/ttyS3/type", "0");
+    // A device name with a folder in it, as sysfs spells it.
+    sys.Link("/sys/devices/platform/soc/uart1/driver", "/sys/bus/platform/drivers/acme-uart");
+    sys.Tty("tts!1", "/devices/platform/soc/uart1", "204:65");
     // A virtual console: no device.
     sys.File("/sys/devices/virtual/tty/tty1/dev", "4:1");
     sys.Link("/sys/class/tty/tty1", "/sys/devices/virtual/tty/tty1");
@@ -104,6 +107,7 @@ TEST(ListTtyPorts, EveryTtyWithHardwareNamedByDriverAndInterface)
     std::sort(ports.begin(), ports.end(),
               [](const SystemSerialPort &a, const SystemSerialPort &b) { return a.name < b.name; });
     const Expected expected[] = {
+        {"/dev/tts/1", "acme-uart", "acme-uart uart1", true},
         {"/dev/ttyACM0", "Acme Gobi Modem", "05c6:9205 if00 cdc_acm", true},
         {"/dev/ttyS0", "serial", "serial 00:01 port 0x3F8 irq 4", false},
         {"/dev/ttyUSB2", "Acme Gobi Modem", "05c6:9205 if02 qcserial", true},
