@@ -87,6 +87,9 @@ int PushBytes(int fd, WriteRequest &request)
 // bytes still queued in the driver, or DSR holding them back.
 const uint64_t kOutputCheckMs = 5;
 
+// The input lines; where all of them read low the driver reports none.
+const int kInputLines = TIOCM_CTS | TIOCM_DSR | TIOCM_CAR | TIOCM_RNG;
+
 template <class Request> Request NewRequest(LPOVERLAPPED ov, DWORD count)
 {
     Request request{};
@@ -164,11 +167,17 @@ std::optional<DWORD> CommPort::DriveRead(uint64_t limit, std::unique_lock<std::m
 }
 
 // DSR flow control, which termios lacks: output waits while the device
-// reports DSR low. A device without modem lines (a pty) holds nothing back.
+// reports DSR low. A device without modem lines (a pty) holds nothing
+// back, nor does one whose driver reports no input line (usb_wwan without
+// a status endpoint reads all low for the port's whole life, so holding
+// there would fail every write on a port that takes bytes). Looked at
+// afresh each time: a status endpoint may report the lines after open.
 bool CommPort::DsrHoldsOutput() const
 {
     int lines = 0;
-    return outxDsrFlow && ioctl(fd_, TIOCMGET, &lines) == 0 && (lines & TIOCM_DSR) == 0;
+    if (!outxDsrFlow || ioctl(fd_, TIOCMGET, &lines) != 0)
+        return false;
+    return (lines & kInputLines) != 0 && (lines & TIOCM_DSR) == 0;
 }
 
 // Counts only the bytes that left. What the driver still queues is

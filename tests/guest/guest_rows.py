@@ -10,6 +10,7 @@ the UART.
 
 import dataclasses
 from dataclasses import dataclass
+from typing import Optional
 
 import scenarios
 from scenarios import AT, Scenario, answer_with, send
@@ -52,6 +53,7 @@ class GuestRow:
     scenario: Scenario
     setup: str = 'now'      # now | late | reset | frozen, as init.sh's `row` takes it
     repeat: int = 1         # runs, until one ends otherwise than the row expects
+    control: Optional[str] = None  # how the gadget's function log starts (SET_CONTROL_LINE_STATE values)
 
 
 # e2e rows that need the line set up first, and why.
@@ -109,6 +111,45 @@ GUEST_ONLY = [
 ]
 
 
+ATI = ['/port', '{port}', '/cmd', 'ATI', '/resp', '^OK$', '/timeout', '3000']
+ATI_ANSWER = b'ATI\r\r\nModemSim\r\nMS-100\r\nRevision: MS100_01.002\r\n\r\nOK\r\n'
+# The usb_wwan drivers (qcserial, option), each line a gadget of gadgets.py,
+# its rows in order. Where no input line is reported, DSR holds nothing.
+USB_WWAN = [
+    # qcserial reads no status endpoint; option sends an NCTRL interface no
+    # control request. Three runs in a row, each far from the 5 s write limit.
+    ('gobi', GuestRow(Scenario('ati_three_runs', ATI, 1, answer=ATI_ANSWER, received=b'ATI\r\n' * 3,
+                               elapsed=(0.0, 1.5)), repeat=3)),
+    ('nctrl', GuestRow(Scenario('ati_three_runs', ATI, 1, answer=ATI_ANSWER, received=b'ATI\r\n' * 3,
+                                elapsed=(0.0, 1.5)), repeat=3)),
+    # option's usual path: DTR and RTS raised at open (0x0003), no status endpoint.
+    ('option', GuestRow(Scenario('dtr_and_rts_raised', AT + ['/resp', 'OK', '/timeout', '3000'], 1,
+                                 received=b'AT\r\n', traces=['AtCommand() return 1\n']), control='0003\n')),
+    # A status endpoint: DSR and DCD at open; DCD alone (DSR holds the
+    # write for its limit, as on cdc_acm); DCD, and DSR 1 s later.
+    ('status', GuestRow(Scenario('dsr_and_dcd_at_open', AT + ['/resp', 'OK', '/timeout', '3000'], 1,
+                                 received=b'AT\r\n', traces=['AtCommand() return 1\n']))),
+    ('dcd', GuestRow(Scenario(
+        'dsr_low_holds_the_write', AT + ['/resp', 'OK', '/timeout', '1000'], -1, received=b'',
+        traces=['write less bytes to serial, required(4), ret(0)', 'AtCommand() return -1\n'],
+        elapsed=(4.9, 6.5)))),
+    ('late', GuestRow(Scenario(
+        'dsr_one_second_after_open', AT + ['/resp', 'OK', '/timeout', '3000'], 1, received=b'AT\r\n',
+        traces=['write at command succeeded.\n', 'AtCommand() return 1\n'], elapsed=(0.9, 3.0)))),
+    # A modem that stalls the DTR/RTS request: the settings fail at once
+    # with the driver's error, and nothing is written.
+    ('stall', GuestRow(Scenario(
+        'control_request_stalled', AT + ['/resp', 'OK', '/timeout', '3000'], -1, received=b'',
+        traces=['set COMM DCB failed, error: 32', 'AtCommand() return -1\n'], elapsed=(0.0, 1.0)))),
+    # A frozen modem (its side open, never read, the link full): the run ends
+    # at its write limit, with no closing wait.
+    ('option', GuestRow(Scenario(
+        'frozen_modem_short_command', AT + ['/resp', 'OK', '/timeout', '1000'], -1, script='deaf\n',
+        traces=['write less bytes to serial, required(4), ret(0)', 'AtCommand() return -1\n'],
+        elapsed=(4.8, 5.5)), setup='frozen')),
+]
+
+
 def widened(scenario: Scenario) -> Scenario:
     """The scenario with its modem pause as WIDER_MARGIN sets it in the guest."""
     if scenario.name not in WIDER_MARGIN:
@@ -143,6 +184,7 @@ def rows():
         out.append(('acm.' + name, 'last' if row.setup == 'reset' else 'acm%d' % (len(out) % 2), row))
         if name in UART_ROWS:
             out.append(('uart.' + name, 'uart', row))
+    out += [('%s.%s' % (line, row.scenario.name), line, row) for line, row in USB_WWAN]
     return out + stalling
 
 

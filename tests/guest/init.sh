@@ -1,6 +1,7 @@
 #!/bin/busybox sh
-# The guest's init: loads the USB gadget and cdc_acm, plugs a gadget with
-# three ACM functions into the dummy controller (the host side is
+# The guest's init: loads the USB gadget modules and the host's drivers
+# (cdc_acm, qcserial, option), plugs in the gadgets of /gadgets.sh, one per
+# dummy controller (the first, three ACM functions: the host side is
 # /dev/ttyACM0 to 2, the modem's side /dev/ttyGS0 to 2), runs each line's
 # rows (/lines/*.sh) side by side, then those of /lines/last.sh, prints
 # the results on the console and powers off. The UART /dev/ttyS1 is wired
@@ -9,30 +10,79 @@
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
+mkdir -p /dev/pts  # the ptys where modemsim plays the FunctionFS gadgets' modems
+mount -t devpts devpts /dev/pts
 for module in $(cat /modules/order); do
-    insmod /modules/$module.ko || echo "guest: insmod $module failed"
+    insmod /modules/$module.ko $(cat /modules/$module.args 2>/dev/null) || echo "guest: insmod $module failed"
 done
 mount -t configfs configfs /sys/kernel/config
-gadget=/sys/kernel/config/usb_gadget/modem
-mkdir $gadget $gadget/configs/c.1
-echo 0x1d6b > $gadget/idVendor
-echo 0x0104 > $gadget/idProduct
-# Made and linked in this order: ttyGSn is wired to ttyACMn.
-for function in acm.0 acm.1 acm.2; do
-    mkdir $gadget/functions/$function
-    ln -s $gadget/functions/$function $gadget/configs/c.1/
-done
+mkdir -p /out
+gadgets=/sys/kernel/config/usb_gadget
+acm=$gadgets/acm  # the one the reset rows unplug
+
+# Waits up to 10 s for a file.
+await() {
+    waited=0
+    while [ ! -e "$1" ] && [ $waited -lt 200 ]; do sleep 0.05; waited=$((waited + 1)); done
+}
+
+# Makes one gadget and plugs it into dummy controller INDEX; the modem's
+# side of function number INTERFACE (an ffs function's always) is linked as
+# /dev/NAME.modem ("-": none).
+#   gadget INDEX NAME VENDOR PRODUCT INTERFACE SPEC FUNCTION...
+gadget() {
+    index=$1 name=$2 interface=$5 spec=$6
+    mkdir $gadgets/$name $gadgets/$name/configs/c.1
+    echo $3 > $gadgets/$name/idVendor
+    echo $4 > $gadgets/$name/idProduct
+    shift 6
+    number=0
+    for kind in "$@"; do
+        function=$gadgets/$name/functions/$kind.$name$number
+        mkdir $function
+        ln -s $function $gadgets/$name/configs/c.1/
+        if [ $kind = ffs ]; then
+            mkdir -p /dev/ffs/$name
+            mount -t functionfs $name$number /dev/ffs/$name
+            usb_function /dev/ffs/$name /dev/$name.modem /out/$name.control $spec > /out/$name.err 2>&1 &
+            await /dev/ffs/$name/ep1
+        elif [ $number = "$interface" ]; then
+            ln -s /dev/ttyGS$(cat $function/port_num) /dev/$name.modem
+        fi
+        number=$((number + 1))
+    done
+    echo dummy_udc.$index > $gadgets/$name/UDC
+    [ $interface = - ] || ports="$ports $index:$name:$interface"
+}
+
+# Links each gadget's AT port, once its driver has made it, as /dev/NAME.port.
+link_ports() {
+    for port in $ports; do
+        index=${port%%:*}
+        name=${port#*:}
+        name=${name%:*}
+        interface=${port##*:}
+        device=/sys/devices/platform/dummy_hcd.$index
+        waited=0
+        while [ $waited -lt 200 ]; do
+            tty=$(ls -d $device/usb*/*-1/*-1:1.$interface/tty* 2>/dev/null | head -n 1)
+            [ -n "$tty" ] && break
+            sleep 0.05
+            waited=$((waited + 1))
+        done
+        [ -n "$tty" ] && ln -s /dev/${tty##*/} /dev/$name.port || echo "guest: no port for $name"
+    done
+}
 
 now() { read -r seconds rest < /proc/uptime; echo "$seconds"; }
 
-# Plugs the modem in (again) and waits until its port is there.
+# Plugs the ACM modem in again and waits until its port is there.
 plug() {
-    ls /sys/class/udc > $gadget/UDC
-    waited=0
-    while [ ! -e /dev/ttyACM2 ] && [ $waited -lt 200 ]; do sleep 0.05; waited=$((waited + 1)); done
+    echo dummy_udc.0 > $acm/UDC
+    await /dev/ttyACM2
 }
 unplug() {
-    echo > $gadget/UDC 2>/dev/null
+    echo > $acm/UDC 2>/dev/null
     waited=0
     while [ -e /dev/ttyACM0 ] && [ $waited -lt 200 ]; do sleep 0.05; waited=$((waited + 1)); done
 }
@@ -95,6 +145,7 @@ row() {
         wait $program
         status=$?
         now > $out/end
+        echo $(cat $out/start $out/end) >> $out/times
         echo $status > $out/status
         exec 3>&- 4>&-
         [ $expected = any ] || [ $status = $expected ] || break
@@ -116,12 +167,16 @@ row() {
     cd /
 }
 
-plug
+ports=
+. /gadgets.sh
+await /dev/ttyACM2
+link_ports
 echo "guest: ready $(now)"
-for line in acm0 acm1 acm2 uart; do
-    . /lines/$line.sh &
+lines=
+for line in /lines/*.sh; do
+    [ $line = /lines/last.sh ] || { . $line & lines="$lines $!"; }
 done
-wait
+wait $lines  # not the gadgets' programs, which run on
 . /lines/last.sh
 echo "guest: rows done $(now)"
 echo "guest results begin"

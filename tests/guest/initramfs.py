@@ -8,9 +8,10 @@ import re
 import stat
 import subprocess
 
-# The USB gadget on the dummy controller, its ACM function, and the host's
-# cdc_acm driver; their dependencies come from each module's own "depends=".
-MODULES = ['dummy_hcd', 'libcomposite', 'usb_f_acm', 'cdc_acm']
+# The USB gadgets on the dummy controllers, their functions (ACM, generic
+# serial, FunctionFS), and the host's drivers for modems' AT ports; their
+# dependencies come from each module's own "depends=".
+MODULES = ['dummy_hcd', 'libcomposite', 'usb_f_acm', 'usb_f_serial', 'usb_f_fs', 'cdc_acm', 'qcserial', 'option']
 
 
 class Archive:
