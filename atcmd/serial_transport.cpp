@@ -89,14 +89,22 @@ private:
 struct Answer {
     ResponseStream responseStream;
     const ExpectedResponse &expected;
+    AnswerSink sink;
 };
+
+// Passes bytes read from the port on to where the answer goes.
+void PassOn(const Answer &answer, const char *bytes, DWORD count)
+{
+    if (answer.sink == AnswerSink::StandardOutput)
+        WriteAnswer(bytes, count);
+}
 
 // Traces a chunk, passes it to standard output, appends it to the answer
 // and scans what is new.
 AtResult TakeChunk(const char *chunk, DWORD bytesRead, Answer &answer, PartialLine partial)
 {
     DebugTrace("read buffer[%d]: %s", static_cast<int>(bytesRead), chunk);
-    WriteAnswer(chunk, bytesRead);
+    PassOn(answer, chunk, bytesRead);
     answer.responseStream.Append(chunk, bytesRead);
     return ScanResponseLines(answer.responseStream, answer.expected, partial);
 }
@@ -129,7 +137,7 @@ AtResult ReadPass(SerialRead &read, const Deadline &deadline, Answer &answer)
         DebugTrace("start to cancel IO\n");
         // Judged by nobody, but read from the port: standard output has them.
         DWORD late = read.CancelPending();
-        WriteAnswer(read.Text(), late);
+        PassOn(answer, read.Text(), late);
         return kAtFailure;
     }
     DebugTrace("start to get overlapped result");
@@ -153,9 +161,9 @@ AtResult ReadPass(SerialRead &read, const Deadline &deadline, Answer &answer)
 
 // Reads and judges until a verdict or the deadline. A verdict reached when
 // the deadline has passed is the time limit's.
-AtResult ReadAnswer(SerialRead &read, const Deadline &deadline, const ExpectedResponse &expected)
+AtResult ReadAnswer(SerialRead &read, const Deadline &deadline, const ExpectedResponse &expected, AnswerSink sink)
 {
-    Answer answer{ResponseStream(), expected};
+    Answer answer{ResponseStream(), expected, sink};
     AtResult end = kAtUndecided;
     while (end == kAtUndecided && !deadline.Reached(GetTickCount()))
         end = ReadPass(read, deadline, answer);
@@ -164,7 +172,7 @@ AtResult ReadAnswer(SerialRead &read, const Deadline &deadline, const ExpectedRe
 }
 
 // The transaction on an open port, from the configuration to the verdict.
-AtResult TalkToModem(HANDLE port, const char *cmd, const char *resp, DWORD timeout)
+AtResult TalkToModem(HANDLE port, const char *cmd, const char *resp, DWORD timeout, AnswerSink sink)
 {
     SerialRead read(port);
 
@@ -187,8 +195,9 @@ AtResult TalkToModem(HANDLE port, const char *cmd, const char *resp, DWORD timeo
     // Compiled before the time limit starts: a long expression takes time.
     ExpectedResponse expected(resp);
     Deadline deadline(GetTickCount(), timeout);
-    AtResult result = ReadAnswer(read, deadline, expected);
-    FinishAnswer(deadline);
+    AtResult result = ReadAnswer(read, deadline, expected, sink);
+    if (sink == AnswerSink::StandardOutput)
+        FinishAnswer(deadline);
     return result;
 }
 
@@ -206,7 +215,7 @@ void TraceOtherHolders(const char *portname)
 }
 
 // Opens the port and runs the transaction on it.
-AtResult OpenAndTalk(const char *portname, const char *cmd, const char *resp, DWORD timeout)
+AtResult OpenAndTalk(const char *portname, const char *cmd, const char *resp, DWORD timeout, AnswerSink sink)
 {
     HandleGuard port(CreateFileA(portname, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
                                  FILE_FLAG_OVERLAPPED, NULL));
@@ -215,16 +224,21 @@ AtResult OpenAndTalk(const char *portname, const char *cmd, const char *resp, DW
         return kAtFailure;
     }
     DebugTrace("serial port open succeeded\n");
-    return TalkToModem(port.get(), cmd, resp, timeout);
+    return TalkToModem(port.get(), cmd, resp, timeout, sink);
 }
 
 }  // namespace
 
 AtResult SerialAtCommand(const char *portname, const char *cmd, const char *resp, DWORD timeout)
 {
+    return SerialAtCommand(portname, cmd, resp, timeout, AnswerSink::StandardOutput);
+}
+
+AtResult SerialAtCommand(const char *portname, const char *cmd, const char *resp, DWORD timeout, AnswerSink sink)
+{
     DebugTrace("SerialAtCommand(), portname(%s), cmd(%s), resp(%s), timeout(%d)\n", portname, cmd, resp,
                static_cast<int>(timeout));
-    AtResult result = OpenAndTalk(portname, cmd, resp, timeout);
+    AtResult result = OpenAndTalk(portname, cmd, resp, timeout, sink);
     if (result != kAtSuccess)
         TraceOtherHolders(portname);
     return result;
@@ -238,7 +252,7 @@ int ConfigSerialPort(HANDLE port)
     timeouts.ReadTotalTimeoutMultiplier = 0;
     timeouts.ReadTotalTimeoutConstant = 500;
     timeouts.WriteTotalTimeoutMultiplier = 0;
-    timeouts.WriteTotalTimeoutConstant = 5000;
+    timeouts.WriteTotalTimeoutConstant = kWriteTotalTimeoutMs;
     if (!SetCommTimeouts(port, &timeouts)) {
         DebugTrace("set comm timeouts failed, error: %d\n", static_cast<int>(GetLastError()));
         return -1;

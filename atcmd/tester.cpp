@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "mbim_transport.h"
+#include "list_ports.h"
 #include "serial_transport.h"
 #include "trace.h"
 
@@ -12,7 +13,7 @@ namespace {
 
 uint8_t mbimRequest = 0;
 
-enum class Option { Mbim, Port, Cmd, Resp, Timeout, None };
+enum class Option { Mbim, Port, Cmd, Resp, Timeout, List, None };
 
 struct OptionName {
     const char *name;
@@ -26,6 +27,7 @@ const OptionName kOptionNames[] = {
     {"/cmd", Option::Cmd},
     {"/resp", Option::Resp},
     {"/timeout", Option::Timeout},
+    {"/list", Option::List},
 };
 
 bool EqualIgnoringCase(const char *a, const char *b)
@@ -62,6 +64,7 @@ void StoreValue(Option option, const char *value, TesterOptions &options)
         options.timeoutMs = ParseTimeout(value);
         break;
     case Option::Mbim:
+    case Option::List:
     case Option::None:
         break;
     }
@@ -77,6 +80,10 @@ int ParseCommandLine(int argc, char **argv, TesterOptions &options)
             continue;
         if (option == Option::Mbim) {
             options.useMbim = 1;
+            continue;
+        }
+        if (option == Option::List) {
+            options.listPorts = 1;
             continue;
         }
         if (i + 1 >= argc) {
@@ -127,6 +134,8 @@ int RunTester(int argc, char **argv, TesterOptions &options)
 {
     if (ParseCommandLine(argc, argv, options) < 0)
         return kAtFailure;
+    if (options.listPorts)
+        return RunPortList(options);
     SetMbimRequest(static_cast<uint8_t>(options.useMbim));
     AtResult result = AtCommand(options.portName.c_str(), options.command.c_str(),
                                 options.response.c_str(), static_cast<DWORD>(options.timeoutMs));

@@ -14,6 +14,7 @@ struct TesterOptions {
     std::string response;  // /resp, a regular expression
     int32_t timeoutMs = 0;  // /timeout, 0 for no limit
     int useMbim = 0;        // /mbim
+    int listPorts = 0;      // /list
 };
 
 // Fills `options` from the command line. Option names are matched ignoring

@@ -1,5 +1,6 @@
 #include "trace.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -8,17 +9,34 @@
 
 namespace {
 const int kTraceBufferSize = 512;
+// The port this thread's transaction runs on, when several run at once.
+thread_local const char *tracedPort = nullptr;
+}
+
+TracedPort::TracedPort(const char *portName)
+{
+    tracedPort = portName;
+}
+
+TracedPort::~TracedPort()
+{
+    tracedPort = nullptr;
 }
 
 void DebugTrace(const char *format, ...)
 {
     char buffer[kTraceBufferSize];
+    int prefix = tracedPort == nullptr ? 0 : snprintf(buffer, sizeof buffer, "%s: ", tracedPort);
+    prefix = prefix < 0 ? 0 : std::min(prefix, kTraceBufferSize / 2);
     va_list args;
     va_start(args, format);
-    int written = vsnprintf(buffer, sizeof buffer, format, args);
+    int written = vsnprintf(buffer + prefix, sizeof buffer - prefix, format, args);
     va_end(args);
-    if (written < 0)
-        buffer[0] = '\0';
+    if (written < 0) {
+        buffer[prefix] = '\0';
+        written = 0;
+    }
+    written += prefix;
     // Some C runtimes leave a cut text unterminated.
     buffer[kTraceBufferSize - 1] = '\0';
     // A cut text keeps its line end, so the next trace starts a line of its own.

@@ -10,6 +10,17 @@ void DebugTrace(const char *format, ...)
 #endif
     ;
 
+// While one lives, the traces of its thread begin with "<port>: ", so that
+// texts from transactions run side by side say which port each is about.
+// A run on one port names none: its texts stay exactly as they are.
+class TracedPort {
+public:
+    explicit TracedPort(const char *portName);
+    ~TracedPort();
+    TracedPort(const TracedPort &) = delete;
+    TracedPort &operator=(const TracedPort &) = delete;
+};
+
 // Traces the failed condition with its source file and line, then ends the
 // process with exit code -1.
 [[noreturn]] void FatalCheckFailed(const char *condition, const char *file, int line);

@@ -30,7 +30,7 @@ endfunction()
 atcmd_windows_text(windows_top_files doc/windows/README.md README.txt)
 atcmd_windows_text(windows_top_files LICENSE LICENSE.txt)
 atcmd_windows_text(windows_top_files doc/boost-license.txt LICENSE-Boost.txt)
-foreach(batch IN ITEMS example.bat answer-example.bat trace-example.bat)
+foreach(batch IN ITEMS example.bat answer-example.bat trace-example.bat find-port.bat)
   atcmd_windows_text(windows_batch_files doc/windows/${batch} ${batch})
 endforeach()
 

@@ -17,16 +17,16 @@ namespace {
 enum EntryState { kFree, kHeld, kBusy, kReleasedOnExit };
 
 // Read by a signal handler, so a fixed table and no locks; lock-free
-// atomics are async-signal-safe. The program holds one port at a time; a
-// port beyond the table is still released at its close, only not on a way
-// out.
+// atomics are async-signal-safe. A run holds one port, or with /list one a
+// listed port; a port beyond the table is still released at its close,
+// only not on a way out.
 struct RememberedPort {
     std::atomic<int> state;
     int fd;
     termios settingsAtOpen;
 };
 
-RememberedPort remembered[4];
+RememberedPort remembered[64];
 
 // Async-signal-safe: system calls only. Only output still queued in the
 // driver is discarded (a pty queues none: what it took has left). Echo is

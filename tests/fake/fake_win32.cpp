@@ -403,6 +403,11 @@ DWORD OtherPortHolders(LPCSTR, PortHolder *holders, DWORD capacity)
     return static_cast<DWORD>(s.script.holders.size());
 }
 
+std::vector<SystemSerialPort> ListSystemSerialPorts()
+{
+    return Now().script.ports;
+}
+
 // Like Windows: a path that does not fit is cut and terminated, and the
 // result is `size`.
 

@@ -78,6 +78,7 @@ struct Script {
     std::string executablePath = "/opt/atcmd/atcmd";
     std::vector<std::string> missingEntryPoints;
     std::vector<PortHolder> holders;  // the other processes that have the port open
+    std::vector<SystemSerialPort> ports;  // what ListSystemSerialPorts gives
 };
 
 // What a run left behind and what it did.

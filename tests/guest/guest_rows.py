@@ -10,7 +10,7 @@ the UART.
 
 import dataclasses
 from dataclasses import dataclass
-from typing import Optional
+from typing import List, Optional, Tuple
 
 import scenarios
 from scenarios import AT, Scenario, answer_with, send
@@ -150,6 +150,58 @@ USB_WWAN = [
 ]
 
 
+@dataclass
+class ListRow:
+    """`atcmd /list ...` run once, after the rows that run side by side and
+    before the last ones, on the ACM and Gobi gadgets and the 8250s
+    (init.sh's list_row)."""
+    name: str
+    args: List[str]
+    result: int
+    verdicts: List[Tuple[str, str]]  # (a listed line's pattern, its verdict)
+    unlisted: List[str] = dataclasses.field(default_factory=list)  # patterns no line may match
+    modems: List[Tuple[str, str]] = dataclasses.field(default_factory=list)  # (tty as list_row takes it, script)
+    locked: str = '-'                # a port another atcmd holds
+    traces: List[str] = dataclasses.field(default_factory=list)  # patterns the traces hold
+    elapsed_max: float = 0.0         # seconds, on a guest under KVM; 0: not checked
+
+
+ANSWERS_AT = 'expect AT\n' + send(b'AT\r\r\nOK\r\n')
+SILENT = 'expect AT\nsilence\n'
+UART = r'serial\S* \S+ port 0x[0-9A-F]+ irq \d+'
+# The ACM gadget's functions have two interfaces each: ttyACM0 is on
+# interface 0, ttyACM1 on 2, ttyACM2 on 4. Of the Gobi 1K's three
+# interfaces, qcserial makes a port of the AT port's, interface 2, alone
+# (seen on Debian 12's kernel).
+LIST_ROWS = [
+    ListRow('list.ports', ['/list'], 1, [
+        (r'/dev/ttyACM0\t-\t[^\t]+\t1d6b:0104 if00 cdc_acm', '-'),
+        (r'/dev/ttyACM1\t-\t[^\t]+\t1d6b:0104 if02 cdc_acm', '-'),
+        (r'/dev/ttyACM2\t-\t[^\t]+\t1d6b:0104 if04 cdc_acm', '-'),
+        (r'/dev/ttyUSB\d+\t-\t[^\t]+\t05c6:9212 if02 qcserial', '-'),
+        (r'/dev/ttyS0\t-\t\S+\t' + UART, '-'),
+        (r'/dev/ttyS1\t-\t\S+\t' + UART, '-'),
+        (r'/dev/ttyS2\t-\t\S+\t' + UART, '-'),
+    ], unlisted=[r'/dev/ttyS3\t', r'/dev/pts', r'/dev/ttyGS', r'/dev/tty\d']),
+    # ttyACM0's modem answers, ttyACM1's says nothing, another atcmd holds
+    # ttyACM2; the Gobi's AT port answers; ttyS1 and ttyS2, wired to each
+    # other, hear each other's command and no answer; ttyS0 is the console.
+    ListRow('list.probe', ['/list', '/cmd', 'AT', '/resp', 'OK', '/timeout', '1000'], 1, [
+        (r'/dev/ttyACM0\t.*\t1d6b:0104 if00 cdc_acm$', '1'),
+        (r'/dev/ttyACM1\t.*\t1d6b:0104 if02 cdc_acm$', '-2'),
+        (r'/dev/ttyACM2\t.*\t1d6b:0104 if04 cdc_acm$', '-1'),
+        (r'/dev/ttyUSB\d+\t.*\t05c6:9212 if02 qcserial$', '1'),
+        (r'/dev/ttyS0\t', '-'),
+        (r'/dev/ttyS[12]\t', '-2'),
+    ], modems=[('/dev/ttyGS0', ANSWERS_AT), ('/dev/ttyGS1', SILENT), ('/dev/ttyGS2', SILENT),
+               ('/dev/gobi.modem', ANSWERS_AT)],
+        locked='/dev/ttyACM2',
+        traces=[r'/dev/ttyACM0: SerialAtCommand\(\) return 1\n', r'/dev/ttyACM1: SerialAtCommand\(\) return -2\n',
+                r'/dev/ttyACM2: port /dev/ttyACM2 is also open in \d+ \(atcmd\)\n', r'port list return 1\n'],
+        elapsed_max=2.5),
+]
+
+
 def widened(scenario: Scenario) -> Scenario:
     """The scenario with its modem pause as WIDER_MARGIN sets it in the guest."""
     if scenario.name not in WIDER_MARGIN:
@@ -185,7 +237,7 @@ def rows():
         if name in UART_ROWS:
             out.append(('uart.' + name, 'uart', row))
     out += [('%s.%s' % (line, row.scenario.name), line, row) for line, row in USB_WWAN]
-    return out + stalling
+    return out + stalling + [(row.name, 'list', row) for row in LIST_ROWS]
 
 
 def find(name: str):

@@ -3,9 +3,10 @@
 # (cdc_acm, qcserial, option), plugs in the gadgets of /gadgets.sh, one per
 # dummy controller (the first, three ACM functions: the host side is
 # /dev/ttyACM0 to 2, the modem's side /dev/ttyGS0 to 2), runs each line's
-# rows (/lines/*.sh) side by side, then those of /lines/last.sh, prints
-# the results on the console and powers off. The UART /dev/ttyS1 is wired
-# to /dev/ttyS2, where the modem plays for the UART rows.
+# rows (/lines/*.sh) side by side, then the port list's (/lines/list.sh),
+# then those of /lines/last.sh, prints the results on the console and
+# powers off. The UART /dev/ttyS1 is wired to /dev/ttyS2, where the modem
+# plays for the UART rows.
 /bin/busybox --install -s /bin
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
@@ -75,6 +76,64 @@ link_ports() {
 }
 
 now() { read -r seconds rest < /proc/uptime; echo "$seconds"; }
+
+# What the console (the 8250's port 0) has sent so far.
+console_tx() { sed -n 's/^0: .* tx:\([0-9]*\) .*/\1/p' /proc/tty/driver/serial; }
+
+# A port-list row: modemsim on each TTY with its script (/rows/NAME/SCRIPT),
+# another atcmd holding LOCKED ("-": none), the program run once; what the
+# console had sent before and after it goes to console_tx.
+#   list_row NAME LOCKED TTY=SCRIPT... -- ARGS...
+list_row() {
+    name=$1 locked=$2
+    shift 2
+    out=/out/$name
+    mkdir -p $out
+    cd $out
+    modems= number=0
+    while [ "$1" != -- ]; do
+        number=$((number + 1))
+        modemsim --tty ${1%%=*} --idle-exit 60 --log $out/rx$number --script /rows/$name/${1#*=} \
+            > $out/modem$number.out 2>> $out/modem.err &
+        modems="$modems $!"
+        while [ ! -s $out/modem$number.out ] && kill -0 $! 2>/dev/null; do sleep 0.02; done
+        shift
+    done
+    shift
+    holder=
+    if [ $locked != - ]; then
+        atcmd /port $locked /resp never /timeout 20000 2>/dev/null & holder=$!
+        sleep 0.5
+    fi
+    before=$(console_tx)
+    now > $out/start
+    atcmd "$@" > $out/out 2> $out/err
+    echo $? > $out/status
+    now > $out/end
+    echo $before $(console_tx) > $out/console_tx
+    echo "guest: $name: $(cat $out/status), $(cat $out/start) to $(cat $out/end)"
+    [ -n "$holder" ] && kill $holder && wait $holder 2>/dev/null
+    for modem in $modems; do kill $modem; wait $modem 2>/dev/null; done
+    cd /
+}
+
+# The port list's rows run alone, before the last rows (which leave the
+# ACM link stalled, its modem's side holding what never went out), on the
+# ACM and Gobi gadgets and the 8250s: the other gadgets are unplugged, and
+# the ACM gadget plugged in again; every port they list is there first.
+list_rows() {
+    for name in $(ls $gadgets); do
+        case $name in acm|gobi) ;; *) echo > $gadgets/$name/UDC 2>/dev/null ;; esac
+    done
+    echo > $acm/UDC 2>/dev/null
+    for port in /dev/ttyACM0 /dev/ttyACM1 /dev/ttyACM2; do
+        waited=0
+        while [ -e $port ] && [ $waited -lt 200 ]; do sleep 0.05; waited=$((waited + 1)); done
+    done
+    echo dummy_udc.0 > $acm/UDC
+    for port in /dev/ttyACM0 /dev/ttyACM1 /dev/ttyACM2 /dev/gobi.port; do await $port; done
+    . /lines/list.sh
+}
 
 # Plugs the ACM modem in again and waits until its port is there.
 plug() {
@@ -174,9 +233,10 @@ link_ports
 echo "guest: ready $(now)"
 lines=
 for line in /lines/*.sh; do
-    [ $line = /lines/last.sh ] || { . $line & lines="$lines $!"; }
+    case $line in /lines/last.sh | /lines/list.sh) ;; *) . $line & lines="$lines $!" ;; esac
 done
 wait $lines  # not the gadgets' programs, which run on
+list_rows
 . /lines/last.sh
 echo "guest: rows done $(now)"
 echo "guest results begin"

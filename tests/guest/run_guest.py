@@ -96,6 +96,47 @@ def row_call(name: str, line: str, row, extra: dict) -> str:
     return shlex.join(words + [a.replace('{port}', port) for a in scenario.args])
 
 
+def list_call(name: str, row, extra: dict) -> str:
+    """A list row's call in the list phase's script; its modem scripts go into `extra`."""
+    modems = []
+    for number, (tty, script) in enumerate(row.modems, 1):
+        extra['rows/%s/script%d' % (name, number)] = script.encode('latin-1')
+        modems.append('%s=script%d' % (tty, number))
+    return shlex.join(['list_row', name, row.locked] + modems + ['--'] + row.args)
+
+
+def check_list(row, folder: str, accel: Accel) -> list:
+    """A list row's failed expectations."""
+    status = int(read(folder, 'status', b'-1'))
+    printed = read(folder, 'out').decode('latin-1')
+    traces = read(folder, 'err').decode('latin-1')
+    lines = printed.splitlines()
+    print('standard output:\n%s\ntraces:\n%s' % (printed, traces))
+    failures = [] if status == row.result & 0xff else ['exit status %d, expected %d' % (status, row.result & 0xff)]
+    failures += ['a line is not four fields: %r' % line for line in lines if len(line.split('\t')) != 4]
+    for pattern, verdict in row.verdicts:
+        found = [line for line in lines if re.match(pattern, line)]
+        failures += ['no line matches %r' % pattern] if not found else []
+        failures += ['%r: verdict %s, expected %s' % (line, line.split('\t')[1], verdict)
+                     for line in found if line.split('\t')[1] != verdict]
+    answered = [line for line in lines if line.split('\t')[1:2] == ['1']]
+    failures += ['%r gave 1, and no row says it answers' % line for line in answered
+                 if not any(re.match(p, line) for p, verdict in row.verdicts if verdict == '1')]
+    failures += ['%r is listed' % line for line in lines for pattern in row.unlisted if re.match(pattern, line)]
+    failures += ['the traces hold no %r' % pattern for pattern in row.traces if not re.search(pattern, traces)]
+    # The console's transmit count, which its boot messages have moved.
+    counts = read(folder, 'console_tx').split()
+    if len(counts) != 2 or counts[0] == b'0' or counts[0] != counts[1]:
+        failures.append('the console sent bytes during the run, or its count is not known: %r' % counts)
+    elapsed = float(read(folder, 'end', b'0')) - float(read(folder, 'start', b'0'))
+    # The guest without KVM starts programs slower than the host.
+    limit = row.elapsed_max + (accel.start_slack - KVM.start_slack)
+    print('elapsed %.2f s (limit %.2f s under %s)' % (elapsed, limit, accel.name))
+    if row.elapsed_max and elapsed > limit:
+        failures.append('took %.2f s, more than %.2f s' % (elapsed, limit))
+    return failures
+
+
 def unavailable(kernel_dir: str):
     """(kernel image, None), or (None, why the guest cannot boot here)."""
     if not shutil.which(QEMU):
@@ -141,10 +182,10 @@ def boot(options) -> int:
         with open(os.path.join(options.results, SKIPPED_FILE), 'w') as f:
             f.write(reason)
         return wine.skip(reason)
-    extra, calls = {}, {line: '' for line in LINES}
+    extra, calls = {}, {line: '' for line in list(LINES) + ['list']}
     for name, line, row in guest_rows.rows():
         if not isinstance(row, str) and re.search(options.only, name):
-            calls[line] += row_call(name, line, row, extra) + '\n'
+            calls[line] += (list_call(name, row, extra) if line == 'list' else row_call(name, line, row, extra)) + '\n'
     for line, text in calls.items():
         extra['lines/%s.sh' % line] = text.encode()
     extra['gadgets.sh'] = gadgets.script().encode()
@@ -234,6 +275,12 @@ def check_row(options) -> int:
     if not os.path.isdir(folder):
         print('FAILED: the guest reported nothing for this row; see the test guest.boot')
         return 1
+    if isinstance(row, guest_rows.ListRow):
+        failures = check_list(row, folder, ACCELS[read(options.results, ACCEL_FILE, TCG.name.encode()).decode()])
+        for failure in failures:
+            print('FAILED: ' + failure)
+        print('FAILED' if failures else 'PASSED')
+        return 1 if failures else 0
     err = read(folder, 'err')
     # Each run's start and end; the last one's is checked whole, the others' times too.
     times = [float(end) - float(start) for start, end in

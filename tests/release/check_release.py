@@ -209,7 +209,8 @@ def check_zip(release_dir: str, programs: list, failures: Failures) -> None:
                 shipped = {'atcmd.exe': exe,
                            'atcmd-trace.exe': os.path.join(os.path.dirname(exe), 'atcmd-trace.exe')}
                 expected += [top + folder + '/' + name for name in shipped]
-                expected += [top + folder + '/' + name for name in ('example.bat', 'answer-example.bat', 'trace-example.bat')]
+                expected += [top + folder + '/' + name for name in ('example.bat', 'answer-example.bat', 'trace-example.bat',
+                                                                    'find-port.bat')]
                 for name, built in shipped.items():
                     if top + folder + '/' + name in names:
                         with open(built, 'rb') as f:
@@ -227,6 +228,9 @@ def check_zip(release_dir: str, programs: list, failures: Failures) -> None:
         if name.endswith('/answer-example.bat'):
             failures.check(b'atcmd.exe" ' in text and b' > answer.txt' in text,
                            '%s does not redirect the answer of atcmd.exe to a file' % name)
+        if name.endswith('/find-port.bat'):
+            failures.check(b'atcmd.exe" /list /cmd AT ' in text and b'delims=\t"' in text,
+                           '%s does not find the port through /list, its fields split at tabs' % name)
         if name.endswith('/trace-example.bat'):
             failures.check(b'atcmd-trace.exe" /t "%~dp0atcmd.exe"' in text,
                            '%s does not run atcmd.exe beside it through atcmd-trace.exe' % name)

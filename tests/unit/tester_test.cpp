@@ -50,8 +50,9 @@ TEST(ParseCommandLine, NoArgumentsKeepsDefaults)
 
 TEST(ParseCommandLine, OptionNamesIgnoreCase)
 {
-    Parsed p = Parse({"/MBIM", "/Port", "COM4", "/TIMEOUT", "10", "/CmD", "ATI"});
+    Parsed p = Parse({"/MBIM", "/Port", "COM4", "/TIMEOUT", "10", "/CmD", "ATI", "/LiSt"});
     EXPECT_EQ(p.options.useMbim, 1);
+    EXPECT_EQ(p.options.listPorts, 1);
     EXPECT_EQ(p.options.portName, "COM4");
     EXPECT_EQ(p.options.timeoutMs, 10);
     EXPECT_EQ(p.options.command, "ATI\r\n");
@@ -74,11 +75,12 @@ TEST(ParseCommandLine, LaterOccurrenceReplaces)
 
 TEST(ParseCommandLine, OtherArgumentsSkipped)
 {
-    Parsed p = Parse({"junk", "/resp", "O*K?", "-port", "/mbimx"});
+    Parsed p = Parse({"junk", "/resp", "O*K?", "-port", "/mbimx", "/lists"});
     EXPECT_EQ(p.status, 0);
     EXPECT_EQ(p.options.response, "O*K?");
     EXPECT_EQ(p.options.portName, "");
     EXPECT_EQ(p.options.useMbim, 0);
+    EXPECT_EQ(p.options.listPorts, 0);
 }
 
 TEST(ParseCommandLine, ValueTakingOptionAtEndFails)

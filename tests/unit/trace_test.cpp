@@ -38,6 +38,22 @@ TEST(DebugTrace, CutTextKeepsItsLineEnd)
     EXPECT_EQ(traced.back(), '\n');
 }
 
+TEST(DebugTrace, TracedPortNamesItsPortWhileItLives)
+{
+    fake::Begin({});
+    {
+        TracedPort traced("/dev/ttyUSB2");
+        DebugTrace("read buffer[%d]: %s", 2, "OK");
+        DebugTrace("can not open %s, error: %d\n", std::string(5000, 'p').c_str(), 2);
+    }
+    DebugTrace("port list return %d\n", 1);
+    std::string traced = fake::Traced();
+    EXPECT_EQ(traced.substr(0, 30), "/dev/ttyUSB2: read buffer[2]: ");
+    EXPECT_EQ(traced.substr(30, 30), "OK/dev/ttyUSB2: can not open p");
+    // The cut keeps the line end and the buffer's size, name included.
+    EXPECT_EQ(traced.substr(32 + 510), "\nport list return 1\n");
+}
+
 }  // namespace
 
 namespace {

@@ -28,7 +28,7 @@ SUPPORTED_OS = {
 # Lower-case glob patterns. A MinGW runtime DLL (libstdc++-6.dll,
 # libgcc_s_dw2-1.dll, libwinpthread-1.dll) or anything unknown fails.
 SYSTEM_DLLS = [
-    "kernel32.dll", "user32.dll", "advapi32.dll", "shlwapi.dll",
+    "kernel32.dll", "user32.dll", "advapi32.dll", "shlwapi.dll", "setupapi.dll",
     "shell32.dll", "ntdll.dll", "msvcrt.dll", "ucrtbase.dll",
     "api-ms-win-*.dll",
 ]

@@ -11,6 +11,7 @@ and the file it wrote.
 Exit status: 0 passed, 1 failed, 77 skipped (that Wine cannot run here).
 """
 
+import contextlib
 import dataclasses
 import os
 import shutil
@@ -26,6 +27,7 @@ for folder in ('../e2e', '../runner'):
 
 import run_scenario  # noqa: E402
 import runner  # noqa: E402
+import wine  # noqa: E402
 from scenarios import send  # noqa: E402
 
 CSQ = b'\r\n+CSQ: 21,99\r\n\r\nOK\r\n'
@@ -35,13 +37,15 @@ CSQ = b'\r\n+CSQ: 21,99\r\n\r\nOK\r\n'
 class Batch:
     name: str
     batch: str
-    com: int                        # the COM port the example names
+    com: int                        # the COM port the example names (or finds)
     script: str                     # the modem's
     status: int                     # the batch file's exit code: its last
                                     # ERRORLEVEL, which echo and set keep
     printed: Tuple[str, ...]        # on its standard output
     log: Tuple[str, ...] = ()       # in atcmd-log.txt
     modem_args: Tuple[str, ...] = ()
+    listed: bool = False            # the port is registered alone in SERIALCOMM,
+                                    # so that /list finds it (wine.SerialComm)
 
 
 BATCHES = [
@@ -56,6 +60,9 @@ BATCHES = [
           ('no answer as expected: exit code -1',)),
     Batch('trace_example', 'trace-example.bat', 5, 'expect ATI\n' + send(b'\r\nModem 1.0\r\n\r\nOK\r\n'), 1,
           (), ('AtCommand() return 1', 'exit code 1')),
+    Batch('find_port', 'find-port.bat', 41, ('expect AT\n' + send(b'AT\r\r\nOK\r\n') + 'expect AT+CSQ\n' + send(CSQ)),
+          1, ('AT port: \\\\.\\COM41', 'signal: +CSQ: 21,99'), listed=True),
+    Batch('find_port_none_answers', 'find-port.bat', 41, 'expect AT\n', 1, ('no port answers AT',), listed=True),
 ]
 
 
@@ -68,11 +75,14 @@ def run_batch(case: Batch, options):
     shutil.copy(os.path.join(options.batches, case.batch), workdir)
     modem = run_scenario.Modem(options.modemsim, case, workdir)
     port = options.wine.com_port(case.com)
+    listed = (wine.SerialComm(options.wine).registered_alone(r'\Device\AtcmdModem', 'COM%d' % case.com)
+              if case.listed else contextlib.nullcontext())
     try:
         port.map_to(modem.slave)
-        done = subprocess.run(options.wine.command('cmd.exe', ['/c', case.batch]), env=options.wine.environment(),
-                              cwd=workdir, stdin=subprocess.DEVNULL, capture_output=True,
-                              timeout=run_scenario.RUN_LIMIT_SECONDS)
+        with listed:
+            done = subprocess.run(options.wine.command('cmd.exe', ['/c', case.batch]),
+                                  env=options.wine.environment(), cwd=workdir, stdin=subprocess.DEVNULL,
+                                  capture_output=True, timeout=run_scenario.RUN_LIMIT_SECONDS)
     finally:
         port.unmap()
         modem.stop()

@@ -16,6 +16,7 @@ a line of its own that starts with "SKIPPED: ".
 """
 
 import argparse
+import contextlib
 import fcntl
 import os
 import re
@@ -293,6 +294,52 @@ class ComPort:
     def unmap(self) -> None:
         if os.path.lexists(self.link):
             os.unlink(self.link)
+
+
+class SerialComm:
+    """The prefix's HKLM\\HARDWARE\\DEVICEMAP\\SERIALCOMM: device name -> COM
+    name, as Windows' serial drivers register their ports. Wine's mountmgr
+    fills it when the server starts, with the host serial ports it found
+    (COM1 -> /dev/ttyS0); a comN link made later is not registered, and no
+    COM port has a SetupAPI device node. A row that needs its own port listed
+    registers it, with the host's set aside while the row runs: a probe must
+    never send a byte to a host device (the host's ttyS0 may be its console)."""
+
+    KEY = r'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM'
+    VALUE = re.compile(r'^\s+(\S.*?)\s+REG_SZ\s+(.*?)\s*$')
+
+    def __init__(self, w: 'Wine'):
+        self.wine = w
+
+    def reg(self, args) -> str:
+        done = subprocess.run(self.wine.command('reg.exe', args), env=self.wine.environment(),
+                              stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
+        if done.returncode != 0 and args[0] != 'query':
+            raise WineError('reg %s exited with %d: %s' % (' '.join(args), done.returncode,
+                                                            done.stderr.decode('latin-1')[-2000:]))
+        return done.stdout.decode('latin-1')
+
+    def values(self) -> list:
+        """(device, COM name) pairs, as reg.exe lists them."""
+        return [match.groups() for match in map(self.VALUE.match, self.reg(['query', self.KEY]).splitlines())
+                if match]
+
+    def registered_alone(self, device: str, com_name: str) -> 'contextlib.AbstractContextManager':
+        """While the returned context lasts, `device` -> `com_name` is the
+        only entry; then the list is as it was."""
+        @contextlib.contextmanager
+        def alone():
+            before = self.values()
+            for name, _ in before:
+                self.reg(['delete', self.KEY, '/v', name, '/f'])
+            try:
+                self.reg(['add', self.KEY, '/v', device, '/t', 'REG_SZ', '/d', com_name, '/f'])
+                yield
+            finally:
+                self.reg(['delete', self.KEY, '/v', device, '/f'])
+                for name, com in before:
+                    self.reg(['add', self.KEY, '/v', name, '/t', 'REG_SZ', '/d', com, '/f'])
+        return alone()
 
 
 def main() -> int:
