@@ -5,7 +5,7 @@ A gadget's rows run on the line named after it: the program's port is
 /dev/NAME.port (the host's tty of interface `interface`), the modem's side
 /dev/NAME.modem (that of function number `interface`: a `gser` function's
 /dev/ttyGS*, or the pty of tests/guest/usb_function.c for `ffs`, whose
-`spec` says how that function behaves).
+`behaviour` is what that function does: usb_function's BEHAVIOUR).
 """
 
 from dataclasses import dataclass
@@ -19,7 +19,7 @@ class Gadget:
     product: int
     functions: List[str]        # acm | gser | ffs, in the configuration's order
     interface: Optional[int]    # the AT port's; None: the rows name the ports themselves
-    spec: str = '-'             # usb_function's SPEC, for an ffs function
+    behaviour: str = '-'        # usb_function's BEHAVIOUR, for an ffs function
 
 
 # Option's first ID, flagged for nothing: its interface 0 gets the control
@@ -44,10 +44,10 @@ GADGETS = [
 
 
 def script() -> str:
-    """init.sh's calls, one per gadget: gadget INDEX NAME VENDOR PRODUCT INTERFACE SPEC FUNCTION..."""
+    """init.sh's calls, one per gadget: gadget INDEX NAME VENDOR PRODUCT INTERFACE BEHAVIOUR FUNCTION..."""
     return ''.join('gadget %d %s 0x%04x 0x%04x %s %s %s\n'
                    % (index, g.name, g.vendor, g.product, '-' if g.interface is None else g.interface,
-                      g.spec, ' '.join(g.functions))
+                      g.behaviour, ' '.join(g.functions))
                    for index, g in enumerate(GADGETS))
 
 

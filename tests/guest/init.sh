@@ -30,9 +30,9 @@ await() {
 # Makes one gadget and plugs it into dummy controller INDEX; the modem's
 # side of function number INTERFACE (an ffs function's always) is linked as
 # /dev/NAME.modem ("-": none).
-#   gadget INDEX NAME VENDOR PRODUCT INTERFACE SPEC FUNCTION...
+#   gadget INDEX NAME VENDOR PRODUCT INTERFACE BEHAVIOUR FUNCTION...
 gadget() {
-    index=$1 name=$2 interface=$5 spec=$6
+    index=$1 name=$2 interface=$5 behaviour=$6
     mkdir $gadgets/$name $gadgets/$name/configs/c.1
     echo $3 > $gadgets/$name/idVendor
     echo $4 > $gadgets/$name/idProduct
@@ -45,7 +45,7 @@ gadget() {
         if [ $kind = ffs ]; then
             mkdir -p /dev/ffs/$name
             mount -t functionfs $name$number /dev/ffs/$name
-            usb_function /dev/ffs/$name /dev/$name.modem /out/$name.control $spec > /out/$name.err 2>&1 &
+            usb_function /dev/ffs/$name /dev/$name.modem /out/$name.control $behaviour > /out/$name.err 2>&1 &
             await /dev/ffs/$name/ep1
         elif [ $number = "$interface" ]; then
             ln -s /dev/ttyGS$(cat $function/port_num) /dev/$name.modem

@@ -4,11 +4,11 @@
  * serial function cannot: class requests accepted or stalled, and an
  * interrupt endpoint with the serial-state notifications a modem sends.
  *
- *   usb_function MOUNT LINK LOG SPEC
+ *   usb_function MOUNT LINK LOG BEHAVIOUR
  *
  * MOUNT: the functionfs mount; LINK: made a symlink to the pty's modem
  * side; LOG: each SET_CONTROL_LINE_STATE's value, one "%04x" line each.
- * SPEC, comma-separated: "stall" (every class request stalled, else
+ * BEHAVIOUR, comma-separated: "stall" (every class request stalled, else
  * accepted); "status" (an interrupt endpoint); BITS@MS (a SERIAL_STATE of
  * BITS, DCD 1, DSR 2, sent MS after the host raises DTR; at 0, before the
  * request that raised it completes, so that the port's open returns with
@@ -34,7 +34,7 @@
 static struct {
     int stall, status, count;
     int bits[MAX_NOTIFICATIONS], ms[MAX_NOTIFICATIONS];
-} spec;
+} behaviour;
 static int ep0, bulk_in, bulk_out, interrupt_in, master, log_fd;
 static int raised[2]; /* a pipe: one byte each time the host raises DTR */
 
@@ -44,16 +44,16 @@ static void die(const char *what)
     exit(1);
 }
 
-static void parse_spec(char *text)
+static void parse_behaviour(char *text)
 {
     for (char *word = strtok(text, ","); word != NULL; word = strtok(NULL, ",")) {
         if (strcmp(word, "stall") == 0)
-            spec.stall = 1;
+            behaviour.stall = 1;
         else if (strcmp(word, "status") == 0)
-            spec.status = 1;
-        else if (spec.count < MAX_NOTIFICATIONS &&
-                 sscanf(word, "%i@%i", &spec.bits[spec.count], &spec.ms[spec.count]) == 2)
-            spec.count++;
+            behaviour.status = 1;
+        else if (behaviour.count < MAX_NOTIFICATIONS &&
+                 sscanf(word, "%i@%i", &behaviour.bits[behaviour.count], &behaviour.ms[behaviour.count]) == 2)
+            behaviour.count++;
         else if (strcmp(word, "accept") != 0) {
             fprintf(stderr, "usb_function: what is %s?\n", word);
             exit(2);
@@ -72,7 +72,7 @@ static void put_interface(char *buffer, size_t *length, int bulk_size)
 {
     struct usb_interface_descriptor interface = {
         .bLength = sizeof interface, .bDescriptorType = USB_DT_INTERFACE,
-        .bNumEndpoints = spec.status ? 3 : 2, .bInterfaceClass = USB_CLASS_VENDOR_SPEC,
+        .bNumEndpoints = behaviour.status ? 3 : 2, .bInterfaceClass = USB_CLASS_VENDOR_SPEC,
         .bInterfaceSubClass = 0xff, .bInterfaceProtocol = 0xff, .iInterface = 1,
     };
     struct usb_endpoint_descriptor_no_audio endpoints[] = {
@@ -89,7 +89,7 @@ static void write_descriptors(void)
 {
     char buffer[256];
     size_t length = sizeof(struct usb_functionfs_descs_head_v2);
-    int count = spec.status ? 4 : 3;
+    int count = behaviour.status ? 4 : 3;
     uint32_t counts[] = {htole32(count), htole32(count)}; /* full speed, high speed */
     put(buffer, &length, counts, sizeof counts);
     put_interface(buffer, &length, 64);
@@ -187,12 +187,12 @@ static void *later_notifications(void *unused)
     char byte;
     while (read(raised[0], &byte, 1) == 1) {
         int waited = 0;
-        for (int i = 0; i < spec.count; i++) {
-            if (spec.ms[i] == 0)
+        for (int i = 0; i < behaviour.count; i++) {
+            if (behaviour.ms[i] == 0)
                 continue;
-            usleep((spec.ms[i] - waited) * 1000);
-            waited = spec.ms[i];
-            notify(spec.bits[i]);
+            usleep((behaviour.ms[i] - waited) * 1000);
+            waited = behaviour.ms[i];
+            notify(behaviour.bits[i]);
         }
     }
     return NULL;
@@ -203,9 +203,9 @@ static void control_lines(int value)
     static int dtr;
     dprintf(log_fd, "%04x\n", value);
     if ((value & 1) && !dtr) {
-        for (int i = 0; i < spec.count; i++)
-            if (spec.ms[i] == 0)
-                notify(spec.bits[i]);
+        for (int i = 0; i < behaviour.count; i++)
+            if (behaviour.ms[i] == 0)
+                notify(behaviour.bits[i]);
         if (write(raised[1], "", 1) != 1)
             die("pipe");
     }
@@ -218,7 +218,7 @@ static void setup(const struct usb_ctrlrequest *request)
 {
     char data[256];
     size_t length = le16toh(request->wLength) < sizeof data ? le16toh(request->wLength) : sizeof data;
-    int accept = !spec.stall && (request->bRequestType & USB_TYPE_MASK) == USB_TYPE_CLASS;
+    int accept = !behaviour.stall && (request->bRequestType & USB_TYPE_MASK) == USB_TYPE_CLASS;
     if (accept && request->bRequest == SET_CONTROL_LINE_STATE)
         control_lines(le16toh(request->wValue));
     int in = (request->bRequestType & USB_DIR_IN) != 0;
@@ -232,10 +232,10 @@ static void setup(const struct usb_ctrlrequest *request)
 int main(int argc, char **argv)
 {
     if (argc != 5) {
-        fprintf(stderr, "usage: usb_function MOUNT LINK LOG SPEC\n");
+        fprintf(stderr, "usage: usb_function MOUNT LINK LOG BEHAVIOUR\n");
         return 2;
     }
-    parse_spec(argv[4]);
+    parse_behaviour(argv[4]);
     char path[256];
     snprintf(path, sizeof path, "%s/ep0", argv[1]);
     if ((ep0 = open(path, O_RDWR)) < 0)
@@ -243,7 +243,7 @@ int main(int argc, char **argv)
     write_descriptors();
     bulk_in = open_endpoint(argv[1], 1);
     bulk_out = open_endpoint(argv[1], 2);
-    if (spec.status)
+    if (behaviour.status)
         interrupt_in = open_endpoint(argv[1], 3);
     if ((log_fd = open(argv[3], O_WRONLY | O_CREAT | O_APPEND, 0644)) < 0)
         die(argv[3]);
