@@ -17,16 +17,35 @@
 #include "pty_pair.h"
 #include "win32_subset.h"
 
+// A thread that runs `body(stop)` until `stop` is set, which its end of
+// scope does before joining it.
+class StoppableThread {
+public:
+    template <class Body>
+    explicit StoppableThread(Body body) : thread_([this, body] { body(stop_); })
+    {
+    }
+    ~StoppableThread()
+    {
+        stop_ = true;
+        thread_.join();
+    }
+
+private:
+    std::atomic<bool> stop_{false};  // before thread_: set up before the thread starts
+    std::thread thread_;
+};
+
 // Plays (delay ms from start, text) steps into the master on its own
 // thread; an empty text closes the master (a hang-up).
 class Feeder {
 public:
     Feeder(PtyPair &pty, std::vector<std::pair<int, std::string>> steps)
-        : thread_([this, &pty, steps] {
+        : thread_([&pty, steps](const std::atomic<bool> &stop) {
               auto start = std::chrono::steady_clock::now();
               for (const auto &step : steps) {
                   std::this_thread::sleep_until(start + std::chrono::milliseconds(step.first));
-                  if (stop_)
+                  if (stop)
                       return;
                   if (step.second.empty())
                       pty.HangUp();
@@ -36,15 +55,9 @@ public:
           })
     {
     }
-    ~Feeder()
-    {
-        stop_ = true;
-        thread_.join();
-    }
 
 private:
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
+    StoppableThread thread_;
 };
 
 // Opens the slave as the program does, closing it at scope end.

@@ -10,11 +10,11 @@
 #include <poll.h>
 #include <string>
 #include <sys/file.h>
-#include <thread>
 #include <vector>
 
 #include "debug_output.h"
 #include "fd_guard.h"
+#include "port_fixtures.h"
 #include "pty_pair.h"
 #include "redirected.h"
 
@@ -24,9 +24,9 @@ namespace {
 class Answering {
 public:
     explicit Answering(PtyPair &pty)
-        : thread_([this, &pty] {
+        : thread_([&pty](const std::atomic<bool> &stop) {
               std::string heard;
-              while (!stop_) {
+              while (!stop) {
                   pollfd entry{pty.Master(), POLLIN, 0};
                   char bytes[64];
                   ssize_t got = poll(&entry, 1, 20) == 1 ? read(pty.Master(), bytes, sizeof bytes) : 0;
@@ -39,15 +39,9 @@ public:
           })
     {
     }
-    ~Answering()
-    {
-        stop_ = true;
-        thread_.join();
-    }
 
 private:
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
+    StoppableThread thread_;
 };
 
 bool MasterHasBytes(const PtyPair &pty)
